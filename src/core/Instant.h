@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDateTime>
+
+#include <cstdint>
+#include <optional>
+
+namespace morvane {
+
+// Instants are UTC QDateTimes with millisecond precision; durations are double seconds.
+// Every conversion below saturates: a settings file may hold 1e308 or a negative huge number,
+// and none of that may turn into undefined behaviour or an invalid QDateTime.
+using Instant = QDateTime;
+using OptInstant = std::optional<QDateTime>;
+
+namespace instant {
+
+// The instants we are willing to represent: 0001-01-01 to 9999-12-31 UTC. Both bounds are
+// exactly representable as seconds in a double, so the run state round-trips them.
+inline constexpr std::int64_t kMinMSecs = -62135596800000LL;
+inline constexpr std::int64_t kMaxMSecs = 253402300799999LL;
+
+// Milliseconds since the epoch, clamped to the representable range; NaN counts as 0.
+std::int64_t clampMSecs(double msecs);
+
+// The instant `msecs` milliseconds after the epoch, clamped to the representable range.
+Instant fromMSecs(std::int64_t msecs);
+
+// The instant `seconds` after the epoch (fractions kept to the millisecond), saturating.
+Instant fromEpochSeconds(double seconds);
+
+// Seconds since the epoch, fractions kept.
+double toEpochSeconds(const Instant& t);
+
+// `t` plus `seconds` of elapsed time; non-finite or huge spans saturate at the range ends,
+// NaN adds nothing.
+Instant plusSeconds(const Instant& t, double seconds);
+
+// Elapsed seconds from `from` to `to` (negative when `to` is earlier).
+double secondsBetween(const Instant& from, const Instant& to);
+
+// Rounds `seconds` to a signed 64-bit integer with `round` semantics, saturating; NaN gives 0.
+std::int64_t saturatingRound(double seconds);
+
+// Ceiling of `seconds` as a signed 64-bit integer, saturating; NaN gives 0.
+std::int64_t saturatingCeil(double seconds);
+
+} // namespace instant
+} // namespace morvane
