@@ -1,1 +1,161 @@
-// placeholder
+#pragma once
+
+#include "Instant.h"
+#include "Ports.h"
+#include "RunState.h"
+#include "Schedule.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace morvane {
+
+class SettingsStore;
+
+// The one state machine of the application: the on/off switch, timers, pauses, planned runs,
+// daily schedules, the one-second tick that decides whether to move, the status line and the
+// persisted run state. Main thread only.
+class Engine final : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString kStateKey = QStringLiteral("state.v1");
+
+    // Touches no timer, observer or stored state; only asks whether input may be posted.
+    Engine(SettingsStore& store, EnginePorts ports, QObject* parent = nullptr);
+    ~Engine() override;
+
+    // The process-wide engine, built on first use by the factory the application installs.
+    static Engine& shared();
+    static void setSharedFactory(std::function<std::unique_ptr<Engine>()> factory);
+
+    // Sets up notifications, restores the run state, follows screen lock, the hot-key and
+    // display-sleep settings, starts the one-second tick and runs the first tick at once.
+    void start();
+
+    // Flips the switch as a user action: ends any pause, drops a planned run when switching on,
+    // and never leaves the run to a schedule. `notify` posts the hot-key notification.
+    void toggle(bool notify);
+
+    // The one primitive that switches on or off; `reason` becomes a notification body.
+    void setEnabled(bool on, const std::optional<QString>& reason = std::nullopt);
+
+    // On now, off at `until`.
+    void activate(const Instant& until);
+    // Plans a run that starts at `start` and, if given, stops at `stop`.
+    void schedule(const Instant& start, const OptInstant& stop);
+    // Off now, back on after `seconds` (carrying the running timer over the pause).
+    void pause(double seconds);
+    // Forgets every timer, pause and planned run; the switch stays as it is.
+    void cancelTimers();
+    bool hasTimers() const;
+
+    // Why movement is forbidden right now, or nothing. Probes are called lazily, in order.
+    std::optional<QString> blockingReason();
+
+    // Performs one movement at `now` (also the settings window's "try now" button).
+    void doJiggle(const Instant& now);
+
+    // Published state.
+    bool enabled() const { return m_enabled; }
+    const OptInstant& stopAt() const { return m_stopAt; }
+    const OptInstant& startAt() const { return m_startAt; }
+    const OptInstant& plannedStopAt() const { return m_plannedStopAt; }
+    const OptInstant& pausedUntil() const { return m_pausedUntil; }
+    const Instant& now() const { return m_now; }
+    const QString& status() const { return m_status; }
+    bool blocked() const { return m_blocked; }
+    const OptInstant& lastJiggle() const { return m_lastJiggle; }
+    qint64 jiggleCount() const { return m_jiggleCount; }
+    const std::optional<Schedule>& activeSchedule() const { return m_activeSchedule; }
+    bool accessibilityOK() const { return m_accessibilityOK; }
+    std::optional<double> cpuUsage() const { return m_cpuUsage; }
+    double userIdle() const { return m_userIdle; }
+    bool working() const { return m_working; }
+
+    // Internal state, readable for inspection (tests, diagnostics).
+    const Instant& nextJiggleAt() const { return m_nextJiggleAt; }
+    const Instant& lastUserInput() const { return m_lastUserInput; }
+    bool enabledBySchedule() const { return m_enabledBySchedule; }
+    bool hotKeyRegistered() const { return m_hotKey && m_hotKey->isRegistered(); }
+
+Q_SIGNALS:
+    // Emitted once after any operation or tick that changed published state.
+    void changed();
+
+private:
+    class Batch;
+    friend class Batch;
+
+    void tick();
+    // Returns false when the tick must end at once (the application is quitting).
+    bool tickBody(const Instant& now);
+    void refreshStatus();
+    void persist();
+    void restore();
+    bool diskMounted();
+    bool isOwnInput(const Instant& t) const;
+    HotKey& hotKey();
+    void applyHotKeySetting(bool on);
+
+    // The due-checks of the tick, in the order it runs them.
+    void plannedStartDue(const Instant& now);
+    void pauseEndDue(const Instant& now);
+    bool timerEndDue(const Instant& now);
+    void schedulesDue(const Instant& now);
+
+    RunState::Numbers runStateNumbers() const;
+
+    // Published-property setters: they record that observers need a `changed()`.
+    template <typename T> void publish(T& field, const T& value) {
+        if (!(field == value)) {
+            field = value;
+            m_dirty = true;
+        }
+    }
+    void setStatus(const QString& status) { publish(m_status, status); }
+
+    SettingsStore& m_store;
+    EnginePorts m_ports;
+
+    // Published.
+    bool m_enabled = false;
+    OptInstant m_stopAt;
+    OptInstant m_startAt;
+    OptInstant m_plannedStopAt;
+    OptInstant m_pausedUntil;
+    Instant m_now;
+    QString m_status = QStringLiteral("Apagado");
+    bool m_blocked = false;
+    OptInstant m_lastJiggle;
+    qint64 m_jiggleCount = 0;
+    std::optional<Schedule> m_activeSchedule;
+    bool m_accessibilityOK = false;
+    std::optional<double> m_cpuUsage;
+    double m_userIdle = 0;
+    bool m_working = false;
+
+    // Private.
+    Instant m_nextJiggleAt;
+    Instant m_lastUserInput;
+    bool m_enabledBySchedule = false;
+    std::optional<QUuid> m_lastScheduleID;
+    bool m_lockedByNote = false;
+    Instant m_lockNoteAt;
+    OptInstant m_pausedStopAt;
+    bool m_pausedBySchedule = false;
+    Instant m_diskCacheAt;
+    bool m_diskCacheValue = false;
+    std::optional<RunState::Numbers> m_persisted;
+    std::unique_ptr<HotKey> m_hotKey;
+    std::optional<bool> m_hotkeySetting;       // last delivered value of `hotkey`
+    std::optional<bool> m_displaySleepSetting; // last delivered value of `preventDisplaySleep`
+
+    bool m_dirty = false;
+    int m_batchDepth = 0;
+};
+
+} // namespace morvane

@@ -1,1 +1,176 @@
-// placeholder
+#include "Engine.h"
+
+#include "AppList.h"
+#include "EngineBatch.h"
+#include "Fmt.h"
+#include "SettingsStore.h"
+
+#include <cmath>
+
+namespace morvane {
+
+namespace {
+
+// Input within this window around our own movement is taken to be that movement.
+constexpr double kOwnInputBefore = 0.5;
+constexpr double kOwnInputAfter = 1.5;
+constexpr double kLockNoteGrace = 5.0;
+constexpr double kDiskCacheSeconds = 5.0;
+constexpr double kPermissionRetry = 5.0;
+
+} // namespace
+
+void Engine::tick() {
+    Batch batch(*this);
+    const Instant now = m_ports.clock.now();
+    if (!tickBody(now))
+        return;
+    const bool working = m_enabled && !m_blocked && m_lastJiggle && *m_lastJiggle > m_lastUserInput;
+    publish(m_working, working);
+    persist();
+}
+
+bool Engine::tickBody(const Instant& now) {
+    publish(m_now, now);
+
+    plannedStartDue(now);
+    pauseEndDue(now);
+    if (!timerEndDue(now))
+        return false;
+    schedulesDue(now);
+
+    const Prefs& prefs = m_store.p();
+
+    const Instant inputAt = instant::plusSeconds(now, -m_ports.idle.idleSeconds());
+    if (!isOwnInput(inputAt) && inputAt > m_lastUserInput)
+        m_lastUserInput = inputAt;
+    publish(m_userIdle, instant::secondsBetween(m_lastUserInput, now));
+
+    if (const auto sample = m_ports.cpu.sample())
+        publish(m_cpuUsage, std::optional<double>(0.25 * *sample + 0.75 * m_cpuUsage.value_or(*sample)));
+
+    // Truncation toward zero, as the division below expects for instants before 1970 too.
+    const qint64 wholeSeconds = now.toMSecsSinceEpoch() / 1000;
+    if (wholeSeconds % 3 == 0)
+        publish(m_accessibilityOK, m_ports.trust.trusted());
+
+    if (!m_enabled) {
+        refreshStatus();
+        return true;
+    }
+
+    if (const auto reason = blockingReason()) {
+        publish(m_blocked, true);
+        setStatus(*reason);
+        return true;
+    }
+    publish(m_blocked, false);
+
+    if (prefs.policy == TriggerPolicy::whenIdle && m_userIdle < prefs.interval) {
+        setStatus(QStringLiteral("Esperando inactividad · ") + Fmt::duration(prefs.interval - m_userIdle));
+        return true;
+    }
+    if (!(now < m_nextJiggleAt)) {
+        doJiggle(now);
+        return true;
+    }
+    const bool movedSinceInput = m_lastJiggle && *m_lastJiggle > m_lastUserInput;
+    setStatus((movedSinceInput ? QStringLiteral("Trabajando") : QStringLiteral("Activo")) +
+              QStringLiteral(" · próximo en ") + Fmt::duration(instant::secondsBetween(now, m_nextJiggleAt)));
+    return true;
+}
+
+bool Engine::isOwnInput(const Instant& t) const {
+    if (!m_lastJiggle)
+        return false;
+    return !(t < instant::plusSeconds(*m_lastJiggle, -kOwnInputBefore)) &&
+           !(t > instant::plusSeconds(*m_lastJiggle, kOwnInputAfter));
+}
+
+std::optional<QString> Engine::blockingReason() {
+    const Prefs& p = m_store.p();
+
+    if (p.neverLocked) {
+        const bool freshNote =
+            m_lockedByNote && instant::secondsBetween(m_lockNoteAt, m_ports.clock.now()) < kLockNoteGrace;
+        if (freshNote || m_ports.screenLock.screenLocked())
+            return QStringLiteral("Pausado: pantalla bloqueada");
+    }
+
+    if (p.neverOnBattery || p.neverBatteryLow) {
+        const PowerState power = m_ports.power.power();
+        if (p.neverOnBattery && power.onBattery)
+            return QStringLiteral("Pausado: usando batería");
+        if (p.neverBatteryLow && power.onBattery && power.percent &&
+            double(*power.percent) < p.batteryThreshold)
+            return QStringLiteral("Pausado: batería baja (%1%)").arg(*power.percent);
+    }
+
+    if (p.neverFrontmost) {
+        if (const auto name = m_ports.apps.frontmostAppName();
+            name && AppList::matches(*name, p.neverFrontmostList))
+            return QStringLiteral("Pausado: %1 está al frente").arg(*name);
+    }
+
+    bool any = false;
+    bool met = false;
+    if (p.reqCPU) {
+        any = true;
+        met = m_cpuUsage.value_or(0.0) * 100.0 >= p.cpuThreshold;
+    }
+    if (p.reqRemovableDisk) {
+        any = true;
+        if (!met)
+            met = diskMounted();
+    }
+    if (p.reqAudio) {
+        any = true;
+        if (!met)
+            met = m_ports.audio.audioPlaying();
+    }
+    const QString unmet = QStringLiteral("Pausado: no se cumple ninguna condición");
+    if (p.reqApps) {
+        if (met || m_ports.apps.runningApp(p.reqAppsList))
+            return std::nullopt;
+        return unmet;
+    }
+    if (met || !any)
+        return std::nullopt;
+    return unmet;
+}
+
+bool Engine::diskMounted() {
+    const Instant now = m_ports.clock.now();
+    if (instant::secondsBetween(m_diskCacheAt, now) < kDiskCacheSeconds)
+        return m_diskCacheValue;
+    m_diskCacheValue = m_ports.disk.removableWritableDiskMounted();
+    m_diskCacheAt = now;
+    return m_diskCacheValue;
+}
+
+void Engine::doJiggle(const Instant& now) {
+    Batch batch(*this);
+    const Prefs& p = m_store.p();
+    // A pointer event that moves nothing needs no permission; the other modes do.
+    if (p.mode != JiggleMode::zen && !m_ports.trust.trusted()) {
+        publish(m_accessibilityOK, false);
+        m_ports.jiggler.declareActivity();
+        m_nextJiggleAt = instant::plusSeconds(now, kPermissionRetry);
+        setStatus(QStringLiteral("Falta permiso de Accesibilidad"));
+        return;
+    }
+    m_ports.jiggler.perform(p.mode, p.distance, p.randomize);
+    publish(m_lastJiggle, OptInstant(now));
+    publish(m_jiggleCount, m_jiggleCount + 1);
+
+    double gap = p.interval;
+    if (p.randomize)
+        gap *= 0.8 + 0.4 * m_ports.random.unitClosed();
+    m_nextJiggleAt = instant::plusSeconds(now, gap);
+
+    if (p.showIconOnJiggle)
+        m_ports.overlay.flash();
+    setStatus(QStringLiteral("Trabajando · movió recién"));
+}
+
+} // namespace morvane

@@ -9,8 +9,7 @@ namespace {
 
 // Converts a double to int64 after the caller has rounded it; values outside the range
 // (and infinities) saturate, NaN becomes 0.
-std::int64_t saturate(double v)
-{
+std::int64_t saturate(double v) {
     if (std::isnan(v))
         return 0;
     // 2^63 is exactly representable; anything at or above it overflows int64.
@@ -24,8 +23,7 @@ std::int64_t saturate(double v)
 
 } // namespace
 
-std::int64_t clampMSecs(double msecs)
-{
+std::int64_t clampMSecs(double msecs) {
     if (std::isnan(msecs))
         return 0;
     if (msecs <= double(kMinMSecs))
@@ -35,8 +33,7 @@ std::int64_t clampMSecs(double msecs)
     return static_cast<std::int64_t>(std::llround(msecs));
 }
 
-Instant fromMSecs(std::int64_t msecs)
-{
+Instant fromMSecs(std::int64_t msecs) {
     if (msecs < kMinMSecs)
         msecs = kMinMSecs;
     else if (msecs > kMaxMSecs)
@@ -44,25 +41,31 @@ Instant fromMSecs(std::int64_t msecs)
     return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
 }
 
-Instant fromEpochSeconds(double seconds) { return fromMSecs(clampMSecs(seconds * 1000.0)); }
+Instant fromEpochSeconds(double seconds) {
+    return fromMSecs(clampMSecs(seconds * 1000.0));
+}
 
-double toEpochSeconds(const Instant& t) { return double(t.toMSecsSinceEpoch()) / 1000.0; }
+double toEpochSeconds(const Instant& t) {
+    return double(t.toMSecsSinceEpoch()) / 1000.0;
+}
 
-Instant plusSeconds(const Instant& t, double seconds)
-{
+Instant plusSeconds(const Instant& t, double seconds) {
     if (std::isnan(seconds))
         return t;
     const double target = double(t.toMSecsSinceEpoch()) + seconds * 1000.0;
     return fromMSecs(clampMSecs(target));
 }
 
-double secondsBetween(const Instant& from, const Instant& to)
-{
+double secondsBetween(const Instant& from, const Instant& to) {
     return double(to.toMSecsSinceEpoch() - from.toMSecsSinceEpoch()) / 1000.0;
 }
 
-std::int64_t saturatingRound(double seconds) { return saturate(std::round(seconds)); }
+std::int64_t saturatingRound(double seconds) {
+    return saturate(std::round(seconds));
+}
 
-std::int64_t saturatingCeil(double seconds) { return saturate(std::ceil(seconds)); }
+std::int64_t saturatingCeil(double seconds) {
+    return saturate(std::ceil(seconds));
+}
 
 } // namespace morvane::instant

@@ -4,8 +4,7 @@
 
 namespace morvane::RunState {
 
-QVariant toVariant(const Numbers& numbers)
-{
+QVariant toVariant(const Numbers& numbers) {
     QVariantList list;
     list.reserve(int(numbers.size()));
     for (double n : numbers)
@@ -15,8 +14,7 @@ QVariant toVariant(const Numbers& numbers)
 
 namespace {
 
-std::optional<double> number(const QVariant& v)
-{
+std::optional<double> number(const QVariant& v) {
     switch (v.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
@@ -39,8 +37,7 @@ std::optional<double> number(const QVariant& v)
 
 } // namespace
 
-std::optional<Numbers> parse(const QVariant& stored)
-{
+std::optional<Numbers> parse(const QVariant& stored) {
     QVariantList list;
     if (stored.typeId() == QMetaType::QVariantList)
         list = stored.toList();
