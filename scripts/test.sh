@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine, builds Morvane three ways and runs every test:
+#   1. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and its tests,
+#   2. the settings fuzzer for a bounded minute,
+#   3. the release build with the benchmarks, and its tests (the summary printed last).
+# Run as root, or as a user who may use sudo.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing: ${missing[*]}"
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+jobs=$(nproc)
+fuzz_seconds=${MORVANE_FUZZ_SECONDS:-60}
+
+echo "== sanitizer build"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_BENCH=OFF >/dev/null
+ninja -C build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== fuzzing the settings and run-state readers for ${fuzz_seconds} s"
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DMORVANE_FUZZ=ON -DMORVANE_BENCH=OFF >/dev/null
+ninja -C build/fuzz -j "$jobs" settings_fuzz
+mkdir -p build/fuzz/corpus
+cp -n fuzz/corpus/settings/* build/fuzz/corpus/ 2>/dev/null || true
+build/fuzz/fuzz/settings_fuzz -max_total_time="$fuzz_seconds" -timeout=5 -rss_limit_mb=2048 \
+    -print_final_stats=1 build/fuzz/corpus 2>&1 | tail -n 15
+
+echo "== release build"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build/release -j "$jobs"
+ctest --test-dir build/release --output-on-failure -j "$jobs"
