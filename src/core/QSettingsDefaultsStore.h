@@ -3,6 +3,7 @@
 #include "DefaultsStore.h"
 
 #include <QString>
+#include <QVariantHash>
 
 #include <memory>
 
@@ -32,8 +33,9 @@ public:
 
 private:
     QString m_path;
-    bool m_readable = false; // the file was a sane regular file (or absent) at construction
+    bool m_readable = false; // the path was a sane regular file (or absent) when last checked
     std::unique_ptr<QSettings> m_settings;
+    QVariantHash m_memory; // values that could not go to the file (a directory sits at the path)
 };
 
 } // namespace morvane

@@ -1,1 +1,52 @@
-// placeholder
+#include "SettingsStore.h"
+
+#include "QSettingsDefaultsStore.h"
+
+namespace morvane {
+
+namespace {
+
+Prefs load(const DefaultsStore& defaults) {
+    const QVariant stored = defaults.value(SettingsStore::kKey);
+    if (!stored.isValid())
+        return Prefs();
+    // Whatever sits there is left alone: an unreadable document is only replaced by the next
+    // change, never at startup.
+    return Prefs::fromJson(stored.toByteArray()).value_or(Prefs());
+}
+
+} // namespace
+
+SettingsStore::SettingsStore(DefaultsStore& defaults, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_p(load(defaults)) {}
+
+SettingsStore& SettingsStore::shared() {
+    static QSettingsDefaultsStore defaults;
+    static SettingsStore store(defaults);
+    return store;
+}
+
+void SettingsStore::setP(const Prefs& next) {
+    if (next == m_p)
+        return;
+    // Subscribers such as the engine's hot-key switch compare against p() here, so the old
+    // record must still be in place while they run.
+    Q_EMIT aboutToChange(next);
+    m_p = next;
+    save();
+    Q_EMIT changed();
+}
+
+void SettingsStore::update(const std::function<void(Prefs&)>& edit) {
+    Prefs next = m_p;
+    edit(next);
+    setP(next);
+}
+
+void SettingsStore::save() {
+    m_defaults.setValue(kKey, m_p.toJson());
+}
+
+} // namespace morvane

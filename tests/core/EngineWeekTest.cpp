@@ -67,8 +67,9 @@ TEST(EngineWeek, SecondBySecondAcrossTheSpringForward) {
         } else {
             const auto moves = rig.jiggler.movements.size();
             rig.tick();
-            if (!engine.enabled())
+            if (!engine.enabled()) {
                 ASSERT_EQ(rig.jiggler.movements.size(), moves) << "moved while off";
+            }
         }
         for (; seen < rig.notifier.sent.size(); ++seen)
             log.push_back(rig.clock.t.toTimeZone(kNewYork).toString(QStringLiteral("ddd HH:mm:ss ")) +
