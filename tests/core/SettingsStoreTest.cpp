@@ -57,7 +57,8 @@ TEST(SettingsStore, LoadsWhatIsStoredWithoutWriting) {
 }
 
 TEST(SettingsStore, UnreadableDocumentStaysUntilTheNextChange) {
-    for (const QByteArray& bad : {QByteArray("[1,2,3]"), QByteArray("\x00\xff not json", 13)}) {
+    for (const QByteArray& bad :
+         {QByteArray("[1,2,3]"), QByteArray("\x00\xff not json", sizeof("\x00\xff not json") - 1)}) {
         MemoryDefaults defaults;
         defaults.values.insert(SettingsStore::kKey, bad);
         SettingsStore store(defaults);
