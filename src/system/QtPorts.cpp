@@ -1,0 +1,29 @@
+#include "QtPorts.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+namespace morvane {
+
+void QtTicker::start(double seconds, std::function<void()> tick) {
+    m_timer.disconnect();
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(int(seconds * 1000));
+    QObject::connect(&m_timer, &QTimer::timeout, std::move(tick));
+    m_timer.start();
+}
+
+void QtTermination::requestQuit() {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+StdRandomSource::StdRandomSource()
+    : m_engine(std::random_device{}()) {}
+
+double StdRandomSource::unitClosed() {
+    // 53 random bits over 2^53 - 1, so that both 0 and 1 can come out.
+    constexpr std::uint64_t kMax = (std::uint64_t(1) << 53) - 1;
+    return double(m_engine() >> 11) / double(kMax);
+}
+
+} // namespace morvane

@@ -1,0 +1,257 @@
+#include "TestServers.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+
+#include <X11/Xlib.h>
+
+namespace morvane::test {
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+int run(const QString& program, const QStringList& arguments, int timeoutMs, QByteArray* output) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    if (!p.waitForStarted(timeoutMs))
+        return -1;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (output)
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+namespace {
+
+void stop(QProcess& p) {
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(3000)) {
+        p.kill();
+        p.waitForFinished(3000);
+    }
+}
+
+bool displayAnswers(const QString& display) {
+    Display* d = XOpenDisplay(display.toLocal8Bit().constData());
+    if (!d)
+        return false;
+    XCloseDisplay(d);
+    return true;
+}
+
+} // namespace
+
+XServer::XServer(bool windowManager) {
+    // Display numbers are taken per process; several test processes run at once, so try a few.
+    for (int attempt = 0; attempt < 40 && !m_ok; ++attempt) {
+        const int number = 100 + int((QCoreApplication::applicationPid() + attempt * 7) % 400);
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+            continue;
+        const QString display = QStringLiteral(":%1").arg(number);
+        m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_xvfb.start(QStringLiteral("Xvfb"),
+                     {display, QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                      QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x1024x24")});
+        if (!m_xvfb.waitForStarted(5000))
+            return;
+        const bool up =
+            waitUntil([&] { return m_xvfb.state() != QProcess::Running || displayAnswers(display); }, 10000);
+        if (up && m_xvfb.state() == QProcess::Running) {
+            m_display = display;
+            m_ok = true;
+        } else {
+            stop(m_xvfb);
+        }
+    }
+    if (!m_ok)
+        return;
+    qputenv("DISPLAY", m_display.toLocal8Bit());
+    if (windowManager) {
+        m_wm.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        // openbox announces itself on the root window once it manages the screen.
+        waitUntil([&] {
+            QByteArray out;
+            return run(QStringLiteral("xprop"),
+                       {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, 2000,
+                       &out) == 0 &&
+                   out.contains("window id");
+        });
+    }
+}
+
+XServer::~XServer() {
+    stop(m_wm);
+    stop(m_xvfb);
+}
+
+PrivateBus::PrivateBus() {
+    m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                   QStringLiteral("--print-address=1")});
+    if (!m_daemon.waitForStarted(5000))
+        return;
+    waitUntil([&] { return m_daemon.canReadLine() || m_daemon.state() != QProcess::Running; });
+    m_address = QString::fromLocal8Bit(m_daemon.readLine()).trimmed();
+}
+
+PrivateBus::~PrivateBus() {
+    stop(m_daemon);
+}
+
+QDBusConnection PrivateBus::connect(const QString& name) const {
+    return QDBusConnection::connectToBus(m_address, name);
+}
+
+DBusMock::DBusMock(const PrivateBus& bus, const QStringList& arguments, const QString& busName,
+                   bool systemBus)
+    : m_connection(bus.connect(QStringLiteral("mock-control-") + busName))
+    , m_busName(busName) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(systemBus ? QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS")
+                         : QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               bus.address());
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    QStringList args{QStringLiteral("-m"), QStringLiteral("dbusmock")};
+    if (systemBus)
+        args << QStringLiteral("--system");
+    args << arguments;
+    // The distribution's interpreter: a pyenv python on PATH would not have python3-dbusmock.
+    m_process.start(QStringLiteral("/usr/bin/python3"), args);
+    if (!m_process.waitForStarted(5000))
+        return;
+    m_ok = waitUntil(
+               [&] {
+                   return m_process.state() != QProcess::Running ||
+                          m_connection.interface()->isServiceRegistered(m_busName).value();
+               },
+               15000) &&
+           m_process.state() == QProcess::Running;
+}
+
+DBusMock::~DBusMock() {
+    stop(m_process);
+    QDBusConnection::disconnectFromBus(m_connection.name());
+}
+
+bool DBusMock::addMethod(const QString& path, const QString& interface, const QString& name,
+                         const QString& inSig, const QString& outSig, const QString& code) {
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        m_busName, path, QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("AddMethod"));
+    m << interface << name << inSig << outSig << code;
+    return m_connection.call(m).type() == QDBusMessage::ReplyMessage;
+}
+
+QList<std::pair<QString, QVariantList>> DBusMock::calls(const QString& path) const {
+    QList<std::pair<QString, QVariantList>> out;
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        m_busName, path, QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("GetCalls"));
+    const QDBusMessage reply = m_connection.call(m);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return out;
+    // a(tsav): timestamp, method name, arguments
+    const QDBusArgument arg = reply.arguments().first().value<QDBusArgument>();
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        quint64 stamp = 0;
+        QString method;
+        QVariantList args;
+        arg.beginStructure();
+        arg >> stamp >> method;
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            QDBusVariant v;
+            arg >> v;
+            args << v.variant();
+        }
+        arg.endArray();
+        arg.endStructure();
+        out.append({method, args});
+    }
+    arg.endArray();
+    return out;
+}
+
+void DBusMock::clearCalls(const QString& path) {
+    m_connection.call(QDBusMessage::createMethodCall(
+        m_busName, path, QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("ClearCalls")));
+}
+
+bool DBusMock::emitSignal(const QString& path, const QString& interface, const QString& name,
+                          const QString& signature, const QVariantList& args) {
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        m_busName, path, QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("EmitSignal"));
+    m << interface << name << signature << QVariant::fromValue(args);
+    return m_connection.call(m).type() == QDBusMessage::ReplyMessage;
+}
+
+bool DBusMock::setProperty(const QString& path, const QString& interface, const QString& name,
+                           const QVariant& value) {
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        m_busName, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    m << interface << name << QVariant::fromValue(QDBusVariant(value));
+    return m_connection.call(m).type() == QDBusMessage::ReplyMessage;
+}
+
+PulseServer::PulseServer() {
+    if (!m_dir.isValid())
+        return;
+    const QString socket = m_dir.filePath(QStringLiteral("native"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_dir.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+    env.remove(QStringLiteral("DISPLAY"));
+    m_daemon.setProcessEnvironment(env);
+    m_daemon.setProcessChannelMode(QProcess::MergedChannels);
+    m_daemon.start(
+        QStringLiteral("pulseaudio"),
+        {QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
+         QStringLiteral("--load=module-null-sink sink_name=null"),
+         QStringLiteral("--load=module-native-protocol-unix socket=%1 auth-anonymous=1").arg(socket)});
+    if (!m_daemon.waitForStarted(5000))
+        return;
+    m_server = QStringLiteral("unix:") + socket;
+    qputenv("PULSE_SERVER", m_server.toLocal8Bit());
+    m_ok =
+        waitUntil([&] { return run(QStringLiteral("pactl"), {QStringLiteral("info")}, 2000) == 0; }, 10000);
+}
+
+PulseServer::~PulseServer() {
+    stopPlaying();
+    stop(m_daemon);
+}
+
+bool PulseServer::startPlaying() {
+    // pacat reading /dev/zero plays silence for as long as it runs: the sink is RUNNING meanwhile.
+    m_player.setStandardInputFile(QStringLiteral("/dev/zero"));
+    m_player.start(QStringLiteral("pacat"), {QStringLiteral("--playback"), QStringLiteral("--raw")});
+    return m_player.waitForStarted(5000);
+}
+
+void PulseServer::stopPlaying() {
+    stop(m_player);
+}
+
+} // namespace morvane::test

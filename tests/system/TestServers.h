@@ -1,0 +1,104 @@
+#pragma once
+
+// Real servers for the adapter tests, each started by the test process itself and stopped with
+// it: an X server (Xvfb, with openbox as window manager), a private D-Bus daemon, python-dbusmock
+// services on it, and a PulseAudio server with a null sink.
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariantList>
+
+#include <functional>
+#include <memory>
+
+namespace morvane::test {
+
+// Runs the Qt event loop until `condition` holds or `timeoutMs` passes; answers the condition.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// Starts a program and waits for it to exit; answers its exit code (-1 when it could not run).
+int run(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
+        QByteArray* output = nullptr);
+
+// Xvfb -noreset on a free display number; sets DISPLAY for this process while it lives.
+class XServer {
+public:
+    explicit XServer(bool windowManager = true);
+    ~XServer();
+    bool ok() const { return m_ok; }
+    QString display() const { return m_display; }
+
+private:
+    QProcess m_xvfb;
+    QProcess m_wm;
+    QString m_display;
+    bool m_ok = false;
+};
+
+// A private dbus-daemon with the session configuration.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    bool ok() const { return !m_address.isEmpty(); }
+    QString address() const { return m_address; }
+    // A new named connection to this bus.
+    QDBusConnection connect(const QString& name) const;
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};
+
+// `python3 -m dbusmock` on a private bus. Either a template (`--template logind`) or a plain mock
+// (name, path, interface) whose methods the test adds through addMethod().
+class DBusMock {
+public:
+    DBusMock(const PrivateBus& bus, const QStringList& arguments, const QString& busName,
+             bool systemBus = false);
+    ~DBusMock();
+    bool ok() const { return m_ok; }
+
+    // org.freedesktop.DBus.Mock on `path`.
+    bool addMethod(const QString& path, const QString& interface, const QString& name, const QString& inSig,
+                   const QString& outSig, const QString& code);
+    // Each call as (method name, arguments).
+    QList<std::pair<QString, QVariantList>> calls(const QString& path) const;
+    void clearCalls(const QString& path);
+    // Emits a D-Bus signal from the mock object at `path`.
+    bool emitSignal(const QString& path, const QString& interface, const QString& name,
+                    const QString& signature, const QVariantList& args);
+    // Sets a property through org.freedesktop.DBus.Properties (the mock emits PropertiesChanged).
+    bool setProperty(const QString& path, const QString& interface, const QString& name,
+                     const QVariant& value);
+
+private:
+    QDBusConnection m_connection;
+    QProcess m_process;
+    QString m_busName;
+    bool m_ok = false;
+};
+
+// pulseaudio with a null sink as the default, on a private socket; sets PULSE_SERVER.
+class PulseServer {
+public:
+    PulseServer();
+    ~PulseServer();
+    bool ok() const { return m_ok; }
+    QString server() const { return m_server; }
+    // Plays silence into the default sink until stopPlaying() or destruction.
+    bool startPlaying();
+    void stopPlaying();
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QProcess m_player;
+    QString m_server;
+    bool m_ok = false;
+};
+
+} // namespace morvane::test
