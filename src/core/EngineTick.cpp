@@ -17,6 +17,10 @@ constexpr double kOwnInputAfter = 1.5;
 constexpr double kLockNoteGrace = 5.0;
 constexpr double kDiskCacheSeconds = 5.0;
 constexpr double kPermissionRetry = 5.0;
+// The one-second timer fires a few milliseconds late by varying amounts. A movement due 2 s after
+// the previous one must not slip to the tick after next because this tick came 1 ms "early"
+// relative to the last one: that would stretch the gap by a whole second.
+constexpr double kDueSlack = 0.05;
 
 } // namespace
 
@@ -70,7 +74,7 @@ bool Engine::tickBody(const Instant& now) {
         setStatus(QStringLiteral("Esperando inactividad · ") + Fmt::duration(prefs.interval - m_userIdle));
         return true;
     }
-    if (!(now < m_nextJiggleAt)) {
+    if (!(now < instant::plusSeconds(m_nextJiggleAt, -kDueSlack))) {
         doJiggle(now);
         return true;
     }

@@ -342,3 +342,19 @@ TEST(EngineTick, ExtremeIntervalsSaturateInsteadOfMisbehaving) {
     EXPECT_TRUE(rig.engine->status().startsWith("Esperando inactividad · "))
         << rig.engine->status().toStdString();
 }
+
+TEST(EngineTick, TimerJitterDoesNotPostponeAMovementByAWholeTick) {
+    Quiet rig;
+    rig.prefs([](Prefs& p) {
+        p.policy = TriggerPolicy::always;
+        p.interval = 2;
+    });
+    rig.switchOn();
+    rig.tick(2.003); // the movement's tick came 3 ms late
+    ASSERT_EQ(rig.jiggler.movements.size(), 1u);
+    rig.tick(0.999);
+    rig.tick(0.999); // 1.998 s later: a tick this close to the due time moves
+    EXPECT_EQ(rig.jiggler.movements.size(), 2u);
+    rig.tick(1.5);
+    EXPECT_EQ(rig.jiggler.movements.size(), 2u) << "half a second early is not due";
+}
