@@ -12,8 +12,16 @@ cd "$here"
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev
+    libx11-dev libxtst-dev libxss-dev libxcb1-dev libpulse-dev
+    libarchive-dev libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
+    # the real servers and clients the adapter tests run against
+    xvfb openbox xdotool x11-utils x11-xserver-utils
+    dbus-daemon python3-dbusmock
+    pulseaudio pulseaudio-utils
+    openssl zip libarchive-tools
+    libglib2.0-bin
 )
 
 as_root() {

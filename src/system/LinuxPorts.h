@@ -21,6 +21,8 @@ public:
         bool useX11 = true;                 // false: behave as if there were no X server
         bool useAudio = true;               // false: no PulseAudio connection
         bool useOverlay = true;             // false: no overlay window (no QApplication)
+        QString sessionBusAddress;          // empty: the session bus of the environment
+        QString systemBusAddress;           // empty: the system bus
     };
 
     LinuxPorts(SettingsStore& store, DefaultsStore& defaults);

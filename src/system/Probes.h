@@ -6,9 +6,11 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace morvane {
 
@@ -29,15 +31,19 @@ private:
     PowerState m_cached;
 };
 
-// A removable (or USB) block device mounted read-write, not a system disk, from
-// /proc/self/mountinfo and /sys/dev/block.
+// A removable (or USB) block device mounted read-write, from /proc/self/mountinfo and
+// /sys/dev/block. Mounts at /, /boot, /boot/efi, /efi, /usr, /var and /home are the system's own
+// and never count, wherever they live; loop, RAM and network block devices and anonymous-device
+// mounts (network, FUSE, tmpfs; btrfs excepted) are skipped. Uncached: the engine rate-limits it.
 class MountDiskProbe final : public DiskProbe {
 public:
     explicit MountDiskProbe(QString root = QStringLiteral("/"));
     bool removableWritableDiskMounted() override;
 
 private:
-    QString m_root;
+    bool readMountInfo();
+    std::string m_root;
+    std::string m_buffer;
 };
 
 // Whole-machine load from the first line of /proc/stat.
@@ -47,24 +53,32 @@ public:
     using Reading = std::array<std::uint32_t, 4>;
 
     explicit ProcStatCpuMeter(QString root = QStringLiteral("/"));
+    ~ProcStatCpuMeter() override;
+    ProcStatCpuMeter(const ProcStatCpuMeter&) = delete;
+    ProcStatCpuMeter& operator=(const ProcStatCpuMeter&) = delete;
     std::optional<double> sample() override;
 
     // The load between two readings with wrap-around subtraction; nothing when no tick passed.
     static std::optional<double> load(const Reading& previous, const Reading& current);
 
 private:
-    std::optional<Reading> read() const;
-    QString m_root;
+    std::optional<Reading> read();
+    std::string m_path;
     std::optional<Reading> m_prev;
-    int m_fd = -1;
+    int m_fd = -1; // kept open between samples; opened again after a failed read
 };
 
 // The default sink's state over one kept PulseAudio connection (works on PipeWire too).
+// audioPlaying() answers from state that the connection's own thread keeps current, so it never
+// waits for the server. A lost server is looked for again at most once per `retryInterval`, and
+// only when asked.
 class PulseAudioProbe final : public AudioProbe {
 public:
-    PulseAudioProbe();
+    explicit PulseAudioProbe(std::chrono::milliseconds retryInterval = std::chrono::seconds(3));
     ~PulseAudioProbe() override;
     bool audioPlaying() override;
+    // Whether the connection is up and the default sink's state is known (for tests and logs).
+    bool ready() const;
 
 private:
     struct Impl;
@@ -72,8 +86,9 @@ private:
 };
 
 // Running applications from the X client list and the user's processes; the frontmost one from
-// _NET_ACTIVE_WINDOW, followed through property-change events. Display names come from desktop
-// entries (StartupWMClass or file name), else WM_CLASS, else the process name.
+// _NET_ACTIVE_WINDOW, followed through property-change events, so that an unchanged desktop costs
+// no X round trip. Display names come from desktop entries (StartupWMClass or file name), else
+// WM_CLASS, else the process name. The process list is cached for a few seconds.
 class X11AppsProbe final : public AppsProbe {
 public:
     explicit X11AppsProbe(QString root = QStringLiteral("/"));

@@ -1,1 +1,134 @@
-// placeholder
+#include "X11Input.h"
+
+#include "SessionBus.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/scrnsaver.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <optional>
+
+namespace morvane {
+
+namespace {
+
+// The return half of a standard movement follows the outward half after this long.
+constexpr int kReturnDelayMs = 60;
+// No step is longer than the X coordinate space is wide.
+constexpr double kLongestStep = 65535;
+
+struct PointerAt {
+    int screen = 0;
+    int x = 0;
+    int y = 0;
+};
+
+bool hasXTest(Display* display) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    return display && XTestQueryExtension(display, &event, &error, &major, &minor);
+}
+
+std::optional<PointerAt> readPointer(Display* display) {
+    if (!display)
+        return std::nullopt;
+    Window root = None, child = None;
+    int rootX = 0, rootY = 0, winX = 0, winY = 0;
+    unsigned int mask = 0;
+    // False only means the pointer is on another screen than the default one; root and the root
+    // coordinates are still those of the pointer's screen.
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+    for (int screen = 0; screen < ScreenCount(display); ++screen) {
+        if (RootWindow(display, screen) == root)
+            return PointerAt{screen, rootX, rootY};
+    }
+    return std::nullopt;
+}
+
+// The protocol carries positions as 16-bit values; clamp rather than let them wrap.
+int toCoordinate(double value) {
+    return int(std::clamp(std::lround(value), -32768L, 32767L));
+}
+
+void moveTo(Display* display, const PointerAt& at) {
+    XTestFakeMotionEvent(display, at.screen, at.x, at.y, CurrentTime);
+}
+
+} // namespace
+
+X11IdleTime::X11IdleTime() {
+    int event = 0, error = 0;
+    m_hasExtension = m_display && XScreenSaverQueryExtension(m_display.get(), &event, &error);
+}
+
+double X11IdleTime::idleSeconds() {
+    if (!m_hasExtension)
+        return 0;
+    Display* display = m_display.get();
+    XScreenSaverInfo info{};
+    if (!XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info))
+        return 0;
+    return double(info.idle) / 1000.0;
+}
+
+X11Trust::X11Trust() {
+    X11Display display;
+    m_hasXTest = hasXTest(display.get());
+}
+
+X11Jiggler::X11Jiggler(SessionActivity* activity)
+    : m_activity(activity)
+    , m_hasXTest(hasXTest(m_display.get())) {}
+
+void X11Jiggler::perform(JiggleMode mode, double distance, bool randomize) {
+    // Without XTest every fake-input call would only print Xlib's "extension missing" warning.
+    const std::optional<PointerAt> start = m_hasXTest ? readPointer(m_display.get()) : std::nullopt;
+    if (start) {
+        Display* display = m_display.get();
+        switch (mode) {
+        case JiggleMode::standard: {
+            const double step = std::isnan(distance) ? 1.0 : std::clamp(distance, 1.0, kLongestStep);
+            const double angle = randomize ? QRandomGenerator::global()->bounded(2 * std::numbers::pi) : 0.0;
+            // Root coordinates grow downwards, so a positive sine steps down just as the angle
+            // is meant.
+            PointerAt out = *start;
+            out.x = toCoordinate(start->x + step * std::cos(angle));
+            out.y = toCoordinate(start->y + step * std::sin(angle));
+            moveTo(display, out);
+            // The return goes to the position read now, whatever movements start meanwhile.
+            QTimer::singleShot(kReturnDelayMs, &m_returns, [this, back = *start] {
+                moveTo(m_display.get(), back);
+                XFlush(m_display.get());
+            });
+            break;
+        }
+        case JiggleMode::zen:
+            // A motion to where the pointer already is moves nothing, yet the server counts it as
+            // input: it resets the idle time and sends MotionNotify to the window below.
+            moveTo(display, *start);
+            break;
+        case JiggleMode::click:
+            XTestFakeButtonEvent(display, Button1, True, CurrentTime);
+            XTestFakeButtonEvent(display, Button1, False, CurrentTime);
+            break;
+        }
+        XFlush(display);
+    }
+    declareActivity();
+}
+
+void X11Jiggler::declareActivity() {
+    if (Display* display = m_display.get()) {
+        XResetScreenSaver(display);
+        XFlush(display);
+    }
+    if (m_activity)
+        m_activity->declare();
+}
+
+} // namespace morvane

@@ -3,6 +3,8 @@
 #include "Ports.h"
 #include "X11Display.h"
 
+#include <QObject>
+
 namespace morvane {
 
 class SessionActivity;
@@ -19,7 +21,8 @@ private:
     bool m_hasExtension = false;
 };
 
-// Input may be synthesised when the server offers XTest.
+// Input may be synthesised when the server offers XTest. A connection's extensions never change,
+// so the answer is fixed at construction.
 class X11Trust final : public AccessibilityTrust {
 public:
     X11Trust();
@@ -29,7 +32,8 @@ private:
     bool m_hasXTest = false;
 };
 
-// Pointer movements through XTest. Each movement also declares user activity to the session.
+// Pointer movements through XTest, in root-window coordinates of the screen the pointer is on
+// (with RandR or Xinerama that spans every monitor). Each movement also declares user activity.
 class X11Jiggler final : public Jiggler {
 public:
     // `activity` may be null (then only the X server's idle timer is reset).
@@ -40,6 +44,10 @@ public:
 private:
     X11Display m_display;
     SessionActivity* m_activity;
+    bool m_hasXTest = false;
+    // Context of the pending return halves of standard movements; declared after the display so
+    // that they are cancelled before the connection closes.
+    QObject m_returns;
 };
 
 } // namespace morvane

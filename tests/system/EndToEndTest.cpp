@@ -1,1 +1,157 @@
-// placeholder
+// The real engine on the real adapters: an Xvfb server with a window manager, private session and
+// system buses with python-dbusmock's notification daemon and logind.
+
+#include "Engine.h"
+#include "FakePorts.h"
+#include "LinuxPorts.h"
+#include "SettingsStore.h"
+#include "TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QElapsedTimer>
+
+#include <unistd.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+
+using namespace morvane;
+using namespace morvane::test;
+
+namespace {
+
+// The X server's own view of its screensaver and idle time, on a connection of the test's.
+struct ScreenSaverState {
+    bool on = false;
+    double idleSeconds = 0;
+};
+
+ScreenSaverState screenSaver() {
+    ScreenSaverState out;
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return out;
+    XScreenSaverInfo* info = XScreenSaverAllocInfo();
+    if (XScreenSaverQueryInfo(display, DefaultRootWindow(display), info)) {
+        out.on = info->state == ScreenSaverOn;
+        out.idleSeconds = info->idle / 1000.0;
+    }
+    XFree(info);
+    XCloseDisplay(display);
+    return out;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    PrivateBus session;
+    PrivateBus system;
+    MemoryDefaults defaults;
+    std::unique_ptr<SettingsStore> store;
+
+    void SetUp() override {
+        ASSERT_TRUE(session.ok());
+        ASSERT_TRUE(system.ok());
+        store = std::make_unique<SettingsStore>(defaults);
+    }
+
+    LinuxPorts::Options options() const {
+        LinuxPorts::Options o;
+        o.sessionBusAddress = session.address();
+        o.systemBusAddress = system.address();
+        o.useAudio = false;
+        return o;
+    }
+};
+
+} // namespace
+
+TEST_F(EndToEnd, ZenMovementsKeepTheScreenSaverAwayUntilSwitchedOff) {
+    ASSERT_EQ(run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("3"), QStringLiteral("0")}),
+              0);
+    store->update([](Prefs& p) {
+        p.interval = 2;
+        p.mode = JiggleMode::zen;
+        p.policy = TriggerPolicy::always;
+        p.randomize = false;
+        // Without the inhibition only the movements can keep the screensaver away.
+        p.preventDisplaySleep = false;
+        p.hotkey = false;
+    });
+    LinuxPorts ports(*store, defaults, options());
+    ASSERT_TRUE(ports.hasX11());
+    Engine engine(*store, ports.ports());
+    engine.start();
+    run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
+    engine.setEnabled(true);
+    ASSERT_TRUE(waitUntil([&] { return engine.jiggleCount() > 0; }, 5000));
+
+    QElapsedTimer clock;
+    clock.start();
+    double worstIdle = 0;
+    bool everOn = false;
+    waitUntil(
+        [&] {
+            const ScreenSaverState s = screenSaver();
+            worstIdle = std::max(worstIdle, s.idleSeconds);
+            everOn = everOn || s.on;
+            return clock.elapsed() > 15000;
+        },
+        20000);
+    EXPECT_FALSE(everOn);
+    EXPECT_LT(worstIdle, 3.0);
+    EXPECT_GE(engine.jiggleCount(), 6);
+
+    engine.setEnabled(false);
+    EXPECT_TRUE(waitUntil([] { return screenSaver().on; }, 8000)) << "switched off, the screensaver comes";
+    run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
+    run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("off")});
+}
+
+TEST_F(EndToEnd, LogindLockBlocksMovementAndSwitchingNotifies) {
+    DBusMock logind(system, {QStringLiteral("--template"), QStringLiteral("logind")},
+                    QStringLiteral("org.freedesktop.login1"), true);
+    ASSERT_TRUE(logind.ok());
+    DBusMock notifications(session, {QStringLiteral("--template"), QStringLiteral("notification_daemon")},
+                           QStringLiteral("org.freedesktop.Notifications"));
+    ASSERT_TRUE(notifications.ok());
+
+    // A session for this process, so that the monitor finds it.
+    QDBusConnection control = system.connect(QStringLiteral("e2e-logind-control"));
+    QDBusMessage add = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("AddSession"));
+    add << QStringLiteral("c1") << QStringLiteral("seat0") << uint(getuid()) << QStringLiteral("tester")
+        << true;
+    const QDBusMessage added = control.call(add);
+    ASSERT_EQ(added.type(), QDBusMessage::ReplyMessage) << added.errorMessage().toStdString();
+    const QString sessionPath = QStringLiteral("/org/freedesktop/login1/session/c1");
+    ASSERT_TRUE(logind.addMethod(QStringLiteral("/org/freedesktop/login1"),
+                                 QStringLiteral("org.freedesktop.login1.Manager"),
+                                 QStringLiteral("GetSessionByPID"), QStringLiteral("u"), QStringLiteral("o"),
+                                 QStringLiteral("ret = dbus.ObjectPath('%1')").arg(sessionPath)));
+
+    LinuxPorts ports(*store, defaults, options());
+    Engine engine(*store, ports.ports());
+    engine.start();
+    engine.toggle(true);
+    EXPECT_FALSE(engine.blockingReason());
+
+    ASSERT_TRUE(logind.setProperty(sessionPath, QStringLiteral("org.freedesktop.login1.Session"),
+                                   QStringLiteral("LockedHint"), true));
+    EXPECT_TRUE(
+        waitUntil([&] { return engine.blockingReason() == QStringLiteral("Pausado: pantalla bloqueada"); }));
+
+    ASSERT_TRUE(waitUntil(
+        [&] { return notifications.calls(QStringLiteral("/org/freedesktop/Notifications")).size() >= 1; }));
+    const auto calls = notifications.calls(QStringLiteral("/org/freedesktop/Notifications"));
+    ASSERT_EQ(calls.size(), 1);
+    EXPECT_EQ(calls[0].first, "Notify");
+    EXPECT_EQ(calls[0].second.value(0).toString(), "Morvane");
+    EXPECT_EQ(calls[0].second.value(3).toString(), "Morvane activado");
+    EXPECT_EQ(calls[0].second.value(4).toString(), "Con el atajo de teclado");
+    QDBusConnection::disconnectFromBus(control.name());
+}

@@ -1,1 +1,280 @@
-// placeholder
+// SessionSleepGuard and SessionActivity against python-dbusmock services on a private bus, and
+// against Xvfb for their X11 halves.
+#include "SessionBus.h"
+#include "TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusMessage>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+
+namespace morvane {
+namespace {
+
+const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
+const QString kLongPath = QStringLiteral("/org/freedesktop/ScreenSaver");
+const QString kShortPath = QStringLiteral("/ScreenSaver");
+const QString kGnomeSession = QStringLiteral("org.gnome.SessionManager");
+const QString kGnomePath = QStringLiteral("/org/gnome/SessionManager");
+const QString kReason = QStringLiteral("Morvane mantiene la pantalla activa");
+
+using Calls = QList<std::pair<QString, QVariantList>>;
+
+Calls named(const Calls& calls, const QString& method) {
+    Calls out;
+    for (const auto& call : calls)
+        if (call.first == method)
+            out.append(call);
+    return out;
+}
+
+class SessionBusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The X halves are tested on an Xvfb of their own; elsewhere they must stay out of the way.
+        m_display = qgetenv("DISPLAY");
+        qunsetenv("DISPLAY");
+        ASSERT_TRUE(bus.ok());
+        connection = bus.connect(QStringLiteral("guard"));
+        ASSERT_TRUE(connection.isConnected());
+    }
+
+    void TearDown() override {
+        QDBusConnection::disconnectFromBus(connection.name());
+        if (m_display.isEmpty())
+            qunsetenv("DISPLAY");
+        else
+            qputenv("DISPLAY", m_display);
+    }
+
+    // A plain org.freedesktop.ScreenSaver on `path` handing out cookie 7.
+    std::unique_ptr<test::DBusMock> screenSaver(const QString& path = kLongPath) {
+        auto mock = std::make_unique<test::DBusMock>(bus, QStringList{kScreenSaver, path, kScreenSaver},
+                                                     kScreenSaver);
+        EXPECT_TRUE(mock->ok());
+        EXPECT_TRUE(mock->addMethod(path, kScreenSaver, QStringLiteral("Inhibit"), QStringLiteral("ss"),
+                                    QStringLiteral("u"), QStringLiteral("ret = 7")));
+        EXPECT_TRUE(mock->addMethod(path, kScreenSaver, QStringLiteral("UnInhibit"), QStringLiteral("u"),
+                                    QString(), QString()));
+        EXPECT_TRUE(mock->addMethod(path, kScreenSaver, QStringLiteral("SimulateUserActivity"), QString(),
+                                    QString(), QString()));
+        return mock;
+    }
+
+    // gnome-session's manager handing out cookie 9.
+    std::unique_ptr<test::DBusMock> gnomeSession() {
+        auto mock = std::make_unique<test::DBusMock>(
+            bus, QStringList{kGnomeSession, kGnomePath, kGnomeSession}, kGnomeSession);
+        EXPECT_TRUE(mock->ok());
+        EXPECT_TRUE(mock->addMethod(kGnomePath, kGnomeSession, QStringLiteral("Inhibit"),
+                                    QStringLiteral("susu"), QStringLiteral("u"), QStringLiteral("ret = 9")));
+        EXPECT_TRUE(mock->addMethod(kGnomePath, kGnomeSession, QStringLiteral("Uninhibit"),
+                                    QStringLiteral("u"), QString(), QString()));
+        return mock;
+    }
+
+    // Returns once `service` has handled every message sent before on the adapter's connection:
+    // a service serves one connection's messages in order.
+    void drain(const QString& service, const QString& path) {
+        const QDBusMessage reply = connection.call(QDBusMessage::createMethodCall(
+            service, path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+            QStringLiteral("Introspect")));
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    }
+
+    test::PrivateBus bus;
+    QDBusConnection connection{QString()};
+
+private:
+    QByteArray m_display;
+};
+
+using SleepGuardTest = SessionBusTest;
+
+TEST_F(SleepGuardTest, TakesEachInhibitionOnceAndReleasesItOnce) {
+    const auto saver = screenSaver();
+    const auto gnome = gnomeSession();
+    SessionSleepGuard guard(connection);
+
+    guard.set(false);
+    drain(kScreenSaver, kLongPath);
+    drain(kGnomeSession, kGnomePath);
+    EXPECT_TRUE(saver->calls(kLongPath).isEmpty());
+    EXPECT_TRUE(gnome->calls(kGnomePath).isEmpty());
+
+    guard.set(true);
+    guard.set(true);
+    EXPECT_TRUE(guard.active());
+    Calls inhibits = named(saver->calls(kLongPath), QStringLiteral("Inhibit"));
+    ASSERT_EQ(inhibits.size(), 1);
+    EXPECT_EQ(inhibits[0].second, (QVariantList{QStringLiteral("Morvane"), kReason}));
+    Calls gnomeInhibits = named(gnome->calls(kGnomePath), QStringLiteral("Inhibit"));
+    ASSERT_EQ(gnomeInhibits.size(), 1);
+    EXPECT_EQ(gnomeInhibits[0].second, (QVariantList{QStringLiteral("Morvane"), 0u, kReason, 8u}));
+
+    guard.set(false);
+    guard.set(false);
+    EXPECT_FALSE(guard.active());
+    drain(kScreenSaver, kLongPath);
+    drain(kGnomeSession, kGnomePath);
+    const Calls releases = named(saver->calls(kLongPath), QStringLiteral("UnInhibit"));
+    ASSERT_EQ(releases.size(), 1);
+    EXPECT_EQ(releases[0].second, QVariantList{7u});
+    const Calls gnomeReleases = named(gnome->calls(kGnomePath), QStringLiteral("Uninhibit"));
+    ASSERT_EQ(gnomeReleases.size(), 1);
+    EXPECT_EQ(gnomeReleases[0].second, QVariantList{9u});
+
+    // Released means a later switch-on takes it anew.
+    guard.set(true);
+    EXPECT_TRUE(guard.active());
+    EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 2);
+}
+
+TEST_F(SleepGuardTest, ServiceOnTheShortPathIsInhibitedAndReleasedThere) {
+    const auto saver = screenSaver(kShortPath);
+    SessionSleepGuard guard(connection);
+
+    guard.set(true);
+    EXPECT_TRUE(guard.active());
+    EXPECT_EQ(named(saver->calls(kShortPath), QStringLiteral("Inhibit")).size(), 1);
+
+    guard.set(false);
+    drain(kScreenSaver, kShortPath);
+    const Calls releases = named(saver->calls(kShortPath), QStringLiteral("UnInhibit"));
+    ASSERT_EQ(releases.size(), 1);
+    EXPECT_EQ(releases[0].second, QVariantList{7u});
+}
+
+TEST_F(SleepGuardTest, RefusedInhibitionLeavesItInactiveAndIsTriedAgain) {
+    const auto saver = screenSaver();
+    ASSERT_TRUE(saver->addMethod(kLongPath, kScreenSaver, QStringLiteral("Inhibit"), QStringLiteral("ss"),
+                                 QStringLiteral("u"),
+                                 QStringLiteral("raise dbus.exceptions.DBusException('refused', "
+                                                "name='org.freedesktop.DBus.Error.AccessDenied')")));
+    SessionSleepGuard guard(connection);
+    guard.set(true);
+    EXPECT_FALSE(guard.active());
+
+    ASSERT_TRUE(saver->addMethod(kLongPath, kScreenSaver, QStringLiteral("Inhibit"), QStringLiteral("ss"),
+                                 QStringLiteral("u"), QStringLiteral("ret = 7")));
+    guard.set(true);
+    EXPECT_TRUE(guard.active());
+    EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 2);
+}
+
+TEST_F(SleepGuardTest, NothingToInhibitLeavesItInactive) {
+    SessionSleepGuard guard(connection);
+    guard.set(true);
+    EXPECT_FALSE(guard.active());
+    guard.set(false);
+    EXPECT_FALSE(guard.active());
+}
+
+TEST_F(SleepGuardTest, DestructionReleasesWhatIsHeld) {
+    const auto saver = screenSaver();
+    {
+        SessionSleepGuard guard(connection);
+        guard.set(true);
+        ASSERT_TRUE(guard.active());
+    }
+    drain(kScreenSaver, kLongPath);
+    EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("UnInhibit")).size(), 1);
+}
+
+// Reads the X screensaver's state from a connection of the test's own.
+struct XSaver {
+    Display* display = XOpenDisplay(nullptr);
+    XScreenSaverInfo* info = XScreenSaverAllocInfo();
+    ~XSaver() {
+        XFree(info);
+        if (display)
+            XCloseDisplay(display);
+    }
+    XScreenSaverInfo* query() {
+        XScreenSaverQueryInfo(display, DefaultRootWindow(display), info);
+        return info;
+    }
+};
+
+TEST_F(SleepGuardTest, SuspendsTheXScreenSaverWithoutAnyBusService) {
+    test::XServer x(false);
+    ASSERT_TRUE(x.ok());
+    XSaver saver;
+    ASSERT_NE(saver.display, nullptr);
+    XSetScreenSaver(saver.display, 1, 0, DontPreferBlanking, AllowExposures);
+    XResetScreenSaver(saver.display);
+    XSync(saver.display, False);
+
+    SessionSleepGuard guard(connection);
+    guard.set(true);
+    EXPECT_TRUE(guard.active());
+    // Past the one-second timeout the saver would be on by now, were it not suspended.
+    ASSERT_TRUE(test::waitUntil([&] { return saver.query()->idle >= 1500; }));
+    EXPECT_EQ(saver.query()->state, ScreenSaverOff);
+
+    guard.set(false);
+    EXPECT_FALSE(guard.active());
+    EXPECT_TRUE(test::waitUntil([&] { return saver.query()->state == ScreenSaverOn; }));
+}
+
+using SessionActivityTest = SessionBusTest;
+
+TEST_F(SessionActivityTest, DeclaresToTheScreenSaverServiceWithoutWaiting) {
+    const auto saver = screenSaver();
+    SessionActivity activity(connection);
+    ASSERT_TRUE(activity.screenSaverPresent());
+
+    activity.declare();
+    activity.declare();
+    drain(kScreenSaver, kLongPath);
+    EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("SimulateUserActivity")).size(), 2);
+}
+
+TEST_F(SessionActivityTest, FindsTheShortPathAfterTheFirstRefusal) {
+    const auto saver = screenSaver(kShortPath);
+    SessionActivity activity(connection);
+    const auto declared = [&] {
+        drain(kScreenSaver, kShortPath);
+        return named(saver->calls(kShortPath), QStringLiteral("SimulateUserActivity")).size();
+    };
+    // Declarations go to the long path until its refusal has come back, then to the short one.
+    ASSERT_TRUE(test::waitUntil([&] {
+        activity.declare();
+        return declared() >= 1;
+    }));
+    const qsizetype before = declared();
+    activity.declare();
+    activity.declare();
+    EXPECT_EQ(declared(), before + 2);
+}
+
+TEST_F(SessionActivityTest, FollowsTheServiceComingAndGoing) {
+    SessionActivity activity(connection);
+    EXPECT_FALSE(activity.screenSaverPresent());
+
+    auto saver = screenSaver();
+    ASSERT_TRUE(test::waitUntil([&] { return activity.screenSaverPresent(); }));
+    activity.declare();
+    drain(kScreenSaver, kLongPath);
+    EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("SimulateUserActivity")).size(), 1);
+
+    saver.reset();
+    EXPECT_TRUE(test::waitUntil([&] { return !activity.screenSaverPresent(); }));
+}
+
+TEST_F(SessionActivityTest, ResetsTheXServersIdleTime) {
+    test::XServer x(false);
+    ASSERT_TRUE(x.ok());
+    XSaver saver;
+    ASSERT_NE(saver.display, nullptr);
+    SessionActivity activity(connection);
+
+    ASSERT_TRUE(test::waitUntil([&] { return saver.query()->idle >= 400; }));
+    activity.declare();
+    EXPECT_TRUE(test::waitUntil([&] { return saver.query()->idle < 300; }));
+}
+
+} // namespace
+} // namespace morvane

@@ -87,18 +87,17 @@ XServer::XServer(bool windowManager) {
     }
     if (!m_ok)
         return;
+    m_previousDisplay = qgetenv("DISPLAY");
     qputenv("DISPLAY", m_display.toLocal8Bit());
     if (windowManager) {
+        // openbox sets _NET_SUPPORTING_WM_CHECK before it manages windows; a window mapped in that
+        // gap can stay unmanaged for good. Its --startup command runs once it is really ready.
+        QTemporaryDir marker;
+        const QString ready = marker.filePath(QStringLiteral("ready"));
         m_wm.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        // openbox announces itself on the root window once it manages the screen.
-        waitUntil([&] {
-            QByteArray out;
-            return run(QStringLiteral("xprop"),
-                       {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, 2000,
-                       &out) == 0 &&
-                   out.contains("window id");
-        });
+        m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable"), QStringLiteral("--startup"),
+                                               QStringLiteral("touch ") + ready});
+        m_ok = waitUntil([&] { return QFile::exists(ready); }, 15000);
     }
 }
 
@@ -233,6 +232,7 @@ PulseServer::PulseServer() {
     if (!m_daemon.waitForStarted(5000))
         return;
     m_server = QStringLiteral("unix:") + socket;
+    m_previousServer = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", m_server.toLocal8Bit());
     m_ok =
         waitUntil([&] { return run(QStringLiteral("pactl"), {QStringLiteral("info")}, 2000) == 0; }, 10000);

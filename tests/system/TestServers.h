@@ -23,7 +23,8 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 int run(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
         QByteArray* output = nullptr);
 
-// Xvfb -noreset on a free display number; sets DISPLAY for this process while it lives.
+// Xvfb -noreset on a free display number, with openbox managing windows when asked; sets DISPLAY
+// for this process while it lives.
 class XServer {
 public:
     explicit XServer(bool windowManager = true);
@@ -35,6 +36,7 @@ private:
     QProcess m_xvfb;
     QProcess m_wm;
     QString m_display;
+    QByteArray m_previousDisplay;
     bool m_ok = false;
 };
 
@@ -82,7 +84,7 @@ private:
     bool m_ok = false;
 };
 
-// pulseaudio with a null sink as the default, on a private socket; sets PULSE_SERVER.
+// pulseaudio with a null sink as the default, on a private socket; sets PULSE_SERVER while it lives.
 class PulseServer {
 public:
     PulseServer();
@@ -98,6 +100,7 @@ private:
     QProcess m_daemon;
     QProcess m_player;
     QString m_server;
+    QByteArray m_previousServer;
     bool m_ok = false;
 };
 

@@ -1,0 +1,147 @@
+// Cost of each real probe and of a whole engine tick on the real adapters. The benchmark brings
+// its own servers: a private Xvfb (when there is no DISPLAY), private session and system buses,
+// and a PulseAudio server with a null sink.
+
+#include "Engine.h"
+#include "FakePorts.h"
+#include "LinuxPorts.h"
+#include "Probes.h"
+#include "SettingsStore.h"
+#include "TestServers.h"
+#include "X11Input.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+using namespace morvane;
+using namespace morvane::test;
+
+namespace {
+
+struct Servers {
+    std::unique_ptr<XServer> x;
+    PrivateBus session;
+    PrivateBus system;
+    PulseServer pulse;
+    Servers() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            x = std::make_unique<XServer>(true);
+    }
+};
+
+Servers& servers() {
+    static Servers s;
+    return s;
+}
+
+template <typename Probe, typename Call> void measure(benchmark::State& state, Probe& probe, Call call) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(call(probe));
+}
+
+void Probe_XIdle(benchmark::State& state) {
+    servers();
+    X11IdleTime idle;
+    measure(state, idle, [](X11IdleTime& p) { return p.idleSeconds(); });
+}
+BENCHMARK(Probe_XIdle)->Name("Probe/XIdleTime");
+
+void Probe_Power(benchmark::State& state) {
+    SysfsPowerProbe power;
+    measure(state, power, [](SysfsPowerProbe& p) { return p.power(); });
+}
+BENCHMARK(Probe_Power)->Name("Probe/Power");
+
+void Probe_PowerUncached(benchmark::State& state) {
+    SysfsPowerProbe power;
+    measure(state, power, [](SysfsPowerProbe& p) { return p.read(); });
+}
+BENCHMARK(Probe_PowerUncached)->Name("Probe/PowerUncached");
+
+void Probe_Disk(benchmark::State& state) {
+    MountDiskProbe disk;
+    measure(state, disk, [](MountDiskProbe& p) { return p.removableWritableDiskMounted(); });
+}
+BENCHMARK(Probe_Disk)->Name("Probe/RemovableDisk");
+
+void Probe_Cpu(benchmark::State& state) {
+    ProcStatCpuMeter cpu;
+    measure(state, cpu, [](ProcStatCpuMeter& p) { return p.sample(); });
+}
+BENCHMARK(Probe_Cpu)->Name("Probe/CpuMeter");
+
+void Probe_Audio(benchmark::State& state) {
+    servers();
+    PulseAudioProbe audio;
+    measure(state, audio, [](PulseAudioProbe& p) { return p.audioPlaying(); });
+}
+BENCHMARK(Probe_Audio)->Name("Probe/Audio");
+
+void Probe_Apps(benchmark::State& state) {
+    servers();
+    X11AppsProbe apps;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(apps.frontmostAppName());
+        benchmark::DoNotOptimize(apps.runningApp(QStringLiteral("nothing-runs-by-this-name")));
+    }
+}
+BENCHMARK(Probe_Apps)->Name("Probe/FrontmostAndRunningApps");
+
+// On, every condition of both groups ticked and none blocking, no movement due; the event loop
+// runs between ticks as it does in the application.
+void EngineTick_RealProbes(benchmark::State& state) {
+    Servers& s = servers();
+    MemoryDefaults defaults;
+    SettingsStore store(defaults);
+    store.update([](Prefs& p) {
+        p.policy = TriggerPolicy::always;
+        p.interval = 1e9;
+        p.reqCPU = p.reqRemovableDisk = p.reqAudio = p.reqApps = true;
+        p.reqAppsList = QStringLiteral("morvane_bench");
+        p.neverOnBattery = p.neverBatteryLow = p.neverLocked = p.neverFrontmost = true;
+        p.neverFrontmostList = QStringLiteral("nothing-in-front-by-this-name");
+        p.hotkey = false;
+        p.preventDisplaySleep = false;
+    });
+    LinuxPorts::Options options;
+    options.sessionBusAddress = s.session.address();
+    options.systemBusAddress = s.system.address();
+    options.useOverlay = false;
+    LinuxPorts linux(store, defaults, options);
+    // The benchmark drives the tick itself instead of the engine's one-second timer.
+    FakeTicker manual;
+    EnginePorts ports = linux.ports();
+    Engine engine(store,
+                  EnginePorts{ports.clock, ports.idle, ports.trust, ports.screenLock, ports.power, ports.disk,
+                              ports.audio, ports.apps, ports.cpu, ports.jiggler, ports.overlay,
+                              ports.notifier, ports.sleepGuard, ports.hotKeys, ports.lockEvents,
+                              ports.termination, ports.random, manual, ports.defaults});
+    engine.start();
+    engine.setEnabled(true);
+    // Past the first movement (due within 5 s), with the adapters' connections settled.
+    waitUntil(
+        [&] {
+            manual.callback();
+            return engine.jiggleCount() > 0;
+        },
+        10000);
+    for (auto _ : state) {
+        manual.callback();
+        QCoreApplication::processEvents();
+    }
+    const Engine& measured = engine;
+    if (measured.blocked())
+        state.SkipWithError(qPrintable(QStringLiteral("blocked: ") + measured.status()));
+}
+BENCHMARK(EngineTick_RealProbes)->Name("EngineTick/RealProbes")->MeasureProcessCPUTime()->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
