@@ -58,5 +58,3 @@ void EngineTick_HeapGrowth(benchmark::State& state) {
 BENCHMARK(EngineTick_HeapGrowth)->Name("EngineTick/HeapGrowth")->Iterations(100000);
 
 } // namespace
-
-BENCHMARK_MAIN();

@@ -1,0 +1,88 @@
+#include "Bundle.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace bundle {
+
+QString locateRunning() {
+    if (!QCoreApplication::instance())
+        return {};
+    QDir dir(QCoreApplication::applicationDirPath());
+    if (dir.dirName() != QLatin1String("bin") || !dir.cdUp())
+        return {};
+    if (!QFileInfo(dir.filePath(QLatin1String(kInfo))).isFile())
+        return {};
+    return dir.absolutePath();
+}
+
+} // namespace bundle
+
+namespace {
+
+std::optional<QString> textOf(const QJsonObject& o, const char* key) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isString())
+        return std::nullopt;
+    return v.toString();
+}
+
+// The whole file, or nothing when it is not a regular file of at most `limit` bytes. Opened
+// without following a final symlink and checked on the open descriptor, so a FIFO or a device
+// swapped in is never read.
+std::optional<QByteArray> readSmallFile(const QString& path, qint64 limit) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<QByteArray> result;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= limit) {
+        QByteArray bytes(st.st_size, Qt::Uninitialized);
+        qint64 got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        if (got == bytes.size())
+            result = bytes;
+    }
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
+std::optional<BundleInfo> BundleInfo::read(const QString& bundlePath) {
+    if (bundlePath.isEmpty())
+        return std::nullopt;
+    const auto bytes =
+        readSmallFile(bundlePath + QLatin1Char('/') + QLatin1String(bundle::kInfo), bundle::kMaxInfoBytes);
+    if (!bytes)
+        return std::nullopt;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(*bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    const QJsonObject o = doc.object();
+    BundleInfo info;
+    info.identifier = textOf(o, "CFBundleIdentifier");
+    info.version = textOf(o, "CFBundleShortVersionString");
+    info.build = textOf(o, "CFBundleVersion");
+    info.publicKey = textOf(o, "MorvaneUpdatePublicKey");
+    return info;
+}
+
+} // namespace morvane

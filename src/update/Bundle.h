@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace morvane {
+
+// The application folder: Morvane.app/ with Info.json, the executable bin/morvane and the
+// publisher's signed manifest of every other file.
+namespace bundle {
+inline constexpr char kAppName[] = "Morvane.app";
+inline constexpr char kInfo[] = "Info.json";
+inline constexpr char kExecutable[] = "bin/morvane";
+inline constexpr char kManifest[] = "Signature/Manifest";
+inline constexpr char kManifestSignature[] = "Signature/Manifest.sig";
+
+// Info.json files larger than this are not read.
+inline constexpr qint64 kMaxInfoBytes = 64 * 1024;
+
+// The folder this process runs from: the parent of the executable's directory when that holds
+// Info.json; empty for a build that does not run from a bundle.
+QString locateRunning();
+} // namespace bundle
+
+// The Info dictionary of a bundle. A value is present only when its key holds JSON text.
+struct BundleInfo {
+    std::optional<QString> identifier; // "CFBundleIdentifier"
+    std::optional<QString> version;    // "CFBundleShortVersionString"
+    std::optional<QString> build;      // "CFBundleVersion"
+    std::optional<QString> publicKey;  // "MorvaneUpdatePublicKey"
+
+    bool operator==(const BundleInfo&) const = default;
+
+    // Reads `<bundlePath>/Info.json`: nothing unless it is a regular file (not a symlink) of sane
+    // size holding a JSON object.
+    static std::optional<BundleInfo> read(const QString& bundlePath);
+};
+
+} // namespace morvane

@@ -1,0 +1,146 @@
+#include "Installer.h"
+
+#include "Bundle.h"
+#include "Crypto.h"
+#include "Manifest.h"
+#include "Versions.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace morvane {
+
+namespace {
+
+void observe(const PrepareJob& job, InstallStep step) {
+    if (job.observe)
+        job.observe(step);
+}
+
+Fail invalidSignature() {
+    return {QStringLiteral("Firma de la actualización inválida")};
+}
+
+} // namespace
+
+QString stepName(InstallStep step) {
+    switch (step) {
+    case InstallStep::downloaded:
+        return QStringLiteral("downloaded");
+    case InstallStep::authenticated:
+        return QStringLiteral("authenticated");
+    case InstallStep::workDirCreated:
+        return QStringLiteral("workDirCreated");
+    case InstallStep::archiveWritten:
+        return QStringLiteral("archiveWritten");
+    case InstallStep::unpacking:
+        return QStringLiteral("unpacking");
+    case InstallStep::unpacked:
+        return QStringLiteral("unpacked");
+    case InstallStep::signerVerified:
+        return QStringLiteral("signerVerified");
+    case InstallStep::flushed:
+        return QStringLiteral("flushed");
+    case InstallStep::swapped:
+        return QStringLiteral("swapped");
+    case InstallStep::removingOld:
+        return QStringLiteral("removingOld");
+    case InstallStep::cleanedUp:
+        return QStringLiteral("cleanedUp");
+    }
+    return {};
+}
+
+RunningBundle RunningBundle::read(const QString& path) {
+    RunningBundle running;
+    running.path = path;
+    if (const auto info = BundleInfo::read(path)) {
+        if (info->version)
+            running.version = *info->version;
+        running.build = versions::buildNumber(info->build);
+        running.identifier = info->identifier;
+        running.publicKey = info->publicKey;
+    }
+    return running;
+}
+
+static std::optional<Fail> authenticate(const PrepareJob& job) {
+    // A feed digest that is not 64 hexadecimal digits can match nothing.
+    const QByteArray wanted = job.info.sha256.toLatin1().toLower();
+    if (!crypto::strictHex(wanted, 32) || crypto::sha256Hex(job.archive) != wanted)
+        return Fail{QStringLiteral("El archivo descargado no coincide")};
+
+    const auto key =
+        job.running.publicKey ? crypto::strictBase64(job.running.publicKey->toLatin1(), 32) : std::nullopt;
+    if (!key)
+        return invalidSignature();
+    const auto signature = crypto::strictBase64(job.info.signature.toLatin1(), 64);
+    if (!signature || !crypto::ed25519Verify(*key, *signature, job.archive))
+        return invalidSignature();
+    return std::nullopt;
+}
+
+static std::optional<Fail> unpackAndCheck(const PrepareJob& job, const fileops::WorkDir& workDir) {
+    // Unpacked straight from memory; update.zip stays beside it as the record of what came in.
+    if (const auto error = fileops::writeNewFile(workDir.fd(), "update.zip", job.archive))
+        return Fail{*error};
+    observe(job, InstallStep::archiveWritten);
+
+    const UnpackError unpacked =
+        unpackZip(job.archive, workDir.fd(), job.limits, [&job] { observe(job, InstallStep::unpacking); });
+    if (unpacked != UnpackError::none)
+        return Fail{QStringLiteral("Falló libarchive")};
+    observe(job, InstallStep::unpacked);
+
+    // Directly inside, and a real folder: a symlink named like the app does not count.
+    struct stat st {};
+    if (::fstatat(workDir.fd(), bundle::kAppName, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+        return Fail{QStringLiteral("El paquete no contiene la app")};
+    const QString newBundle = workDir.path() + QLatin1Char('/') + QLatin1String(bundle::kAppName);
+
+    if (auto fail = manifest::verifySameSigner(newBundle, job.running.publicKey))
+        return fail;
+    observe(job, InstallStep::signerVerified);
+
+    const auto info = BundleInfo::read(newBundle);
+    const auto build = info && info->build ? versions::readInteger(*info->build) : std::nullopt;
+    if (!build || *build != job.info.build || !(job.running.build < *build) ||
+        info->identifier != job.running.identifier)
+        return Fail{QStringLiteral("La versión descargada no es válida")};
+    return std::nullopt;
+}
+
+Prepared prepare(const PrepareJob& job) {
+    Prepared result;
+    if ((result.fail = authenticate(job)))
+        return result;
+    observe(job, InstallStep::authenticated);
+
+    // Beside the installed bundle, on the same file system, so that installing is one exchange
+    // of two names.
+    if (job.running.path.isEmpty()) {
+        result.fail = Fail{fileops::errorText(ENOENT)};
+        return result;
+    }
+    QString error;
+    auto workDir = fileops::WorkDir::create(QFileInfo(job.running.path).absolutePath(), &error);
+    if (!workDir) {
+        result.fail = Fail{error};
+        return result;
+    }
+    observe(job, InstallStep::workDirCreated);
+
+    if ((result.fail = unpackAndCheck(job, *workDir))) {
+        // Nothing of a refused archive stays beside the application.
+        workDir->remove();
+        return result;
+    }
+    result.newBundle = workDir->path() + QLatin1Char('/') + QLatin1String(bundle::kAppName);
+    result.workDir = std::move(workDir);
+    return result;
+}
+
+} // namespace morvane

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "Fetch.h"
+#include "Installer.h"
+#include "Unpacker.h"
+#include "UpdateInfo.h"
+
+#include <QObject>
+#include <QSslConfiguration>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QTimer;
+
+namespace morvane {
+
+class Notifier;
+class SettingsStore;
+
+// Everything about the updater that tests and the composition root may choose.
+struct UpdaterOptions {
+    QUrl feedUrl = QUrl(QStringLiteral("https://updates.morvane.app/software/morvane/appcast.json"));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QString bundlePath;                   // the installed bundle; empty: the one this process runs from
+    std::optional<QString> systemRelease; // the kernel release; nothing: uname -r
+    int timeoutMs = 20000;
+    qint64 maxFeedBytes = 64 * 1024;
+    qint64 maxArchiveBytes = qint64(256) << 20;
+    UnpackLimits unpackLimits;
+    int firstCheckDelayMs = 15 * 1000;
+    int checkIntervalMs = 21600 * 1000;
+    StepObserver observe; // called at each installation step, on whichever thread runs it
+};
+
+// Finds out whether a newer build is published, and downloads, verifies, installs it in place
+// and restarts into it. Observable; main thread only (its heavy work runs on a worker).
+class Updater final : public QObject {
+    Q_OBJECT
+public:
+    // Starts the given executable once this process has gone, and ends this process.
+    using Relaunch = std::function<void(const QString& executable)>;
+
+    Updater(SettingsStore& store, Notifier& notifier, Relaunch relaunch, UpdaterOptions options = {},
+            QObject* parent = nullptr);
+    ~Updater() override;
+
+    // The process-wide updater, built on first use by the factory the application installs.
+    static Updater& shared();
+    static void setSharedFactory(std::function<std::unique_ptr<Updater>()> factory);
+
+    // Once at launch: removes what an interrupted installation left, shows the version line,
+    // and schedules automatic checks (15 s from now, then every 6 hours).
+    void start();
+    // A check, unless automatic checks are off or one is under way.
+    void autoCheck();
+    // Fetches the feed and publishes the outcome; an automatic check that finds a newer build
+    // installs it or announces it, as the settings say. Dropped while busy.
+    void check(bool userInitiated);
+    // Downloads, verifies and installs `info`, then restarts. Dropped while busy, and silently
+    // when its URL is not valid.
+    void install(const UpdateInfo& info);
+
+    const std::optional<UpdateInfo>& available() const { return m_available; }
+    bool busy() const { return m_busy; }
+    const QString& message() const { return m_message; }
+
+    QString currentVersion() const { return m_running.version; }
+    qint64 currentBuild() const { return m_running.build; }
+    // The installed bundle this updater replaces (empty when not running from one).
+    const QString& bundlePath() const { return m_running.path; }
+
+    // Whether the running kernel is at least the dotted version `v` (see versions::requirement).
+    bool systemAtLeast(const QString& v) const;
+
+Q_SIGNALS:
+    // After any change of available, busy or message.
+    void changed();
+
+private:
+    void onFeed(const std::optional<QByteArray>& body, bool userInitiated);
+    void onArchive(std::optional<QByteArray> body, const UpdateInfo& info);
+    void onPrepared(const Prepared& prepared, const UpdateInfo& info);
+    void observe(InstallStep step) const;
+    void setBusy(bool busy);
+    void setMessage(const QString& message);
+    void setAvailable(const std::optional<UpdateInfo>& available);
+
+    SettingsStore& m_store;
+    Notifier& m_notifier;
+    Relaunch m_relaunch;
+    UpdaterOptions m_options;
+    RunningBundle m_running;
+    QString m_systemRelease;
+    QNetworkAccessManager* m_network;
+    QTimer* m_timer = nullptr;
+
+    std::optional<UpdateInfo> m_available;
+    bool m_busy = false;
+    QString m_message;
+};
+
+} // namespace morvane
