@@ -1,5 +1,7 @@
 #include "Bundle.h"
 
+#include "FileOps.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -37,30 +39,11 @@ std::optional<QString> textOf(const QJsonObject& o, const char* key) {
     return v.toString();
 }
 
-// The whole file, or nothing when it is not a regular file of at most `limit` bytes. Opened
-// without following a final symlink and checked on the open descriptor, so a FIFO or a device
-// swapped in is never read.
+// The whole file, or nothing when it is not a regular file of at most `limit` bytes; a final
+// symlink is not followed.
 std::optional<QByteArray> readSmallFile(const QString& path, qint64 limit) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    std::optional<QByteArray> result;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= limit) {
-        QByteArray bytes(st.st_size, Qt::Uninitialized);
-        qint64 got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        if (got == bytes.size())
-            result = bytes;
-    }
-    ::close(fd);
-    return result;
+    return fileops::readRegularFile(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK), limit);
 }
 
 } // namespace

@@ -77,6 +77,29 @@ QString errorText(int error) {
     return qt_error_string(error);
 }
 
+std::optional<QByteArray> readRegularFile(int fd, qint64 limit) {
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<QByteArray> result;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= limit) {
+        QByteArray bytes(st.st_size, Qt::Uninitialized);
+        qint64 got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        if (got == bytes.size())
+            result = bytes;
+    }
+    ::close(fd);
+    return result;
+}
+
 WorkDir::WorkDir(QString path, int fd, int parentFd, QByteArray name)
     : m_path(std::move(path))
     , m_fd(fd)

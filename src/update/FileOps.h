@@ -16,6 +16,11 @@ namespace morvane::fileops {
 // The system's wording of errno value `error`.
 QString errorText(int error);
 
+// Reads the whole file open on `fd` when it is a regular file of at most `limit` bytes, and
+// closes `fd` in every case. Checking the open descriptor, not the path, means a FIFO or device
+// swapped in is never read (open with O_NONBLOCK so opening one cannot block either).
+std::optional<QByteArray> readRegularFile(int fd, qint64 limit);
+
 // A directory "morvane-update-<UUID>" created exclusively, mode 0700, inside `parent`. It is held
 // under an exclusive flock for as long as this object lives, which tells recover() that an
 // installation is still using it.

@@ -2,6 +2,7 @@
 
 #include "Bundle.h"
 #include "Crypto.h"
+#include "FileOps.h"
 
 #include <QFile>
 
@@ -58,24 +59,7 @@ std::optional<QByteArray> readRegular(int dirFd, const QList<QByteArray>& parts,
             return std::nullopt;
         fd = next;
     }
-    struct stat st {};
-    std::optional<QByteArray> result;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= limit) {
-        QByteArray bytes(st.st_size, Qt::Uninitialized);
-        qint64 got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        if (got == bytes.size())
-            result = bytes;
-    }
-    ::close(fd);
-    return result;
+    return fileops::readRegularFile(fd, limit);
 }
 
 class Scanner {
