@@ -138,11 +138,12 @@ TEST(EngineTick, NeverGroupChecksInOrderAndStopsAtTheFirstAnswer) {
         rig.switchOn();
         rig.tick();
         EXPECT_EQ(rig.power.probe.calls, 1);
-        if (c.expected)
+        if (c.expected) {
             EXPECT_EQ(rig.engine->status(), QString::fromUtf8(c.expected));
-        else
+        } else {
             EXPECT_EQ(rig.engine->status(), "Pausado: no se cumple ninguna condición")
                 << "passes the never group, then audio is not playing";
+        }
     }
 }
 
@@ -171,8 +172,9 @@ TEST(EngineTick, MoveOnlyIfGroupCallsProbesLazily) {
         rig.switchOn();
         rig.tick();
         EXPECT_EQ(rig.engine->blocked(), blocked) << load;
-        if (blocked)
+        if (blocked) {
             EXPECT_EQ(rig.engine->status(), "Pausado: no se cumple ninguna condición");
+        }
     }
     // CPU met: no other probe of the group runs.
     {
