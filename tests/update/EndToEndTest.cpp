@@ -27,12 +27,12 @@ protected:
         ASSERT_TRUE(inst.ok);
         server = std::make_unique<HttpsServer>(inst.serverRoot);
         ASSERT_TRUE(server->ok());
-        BundleSpec spec;
-        spec.version = QStringLiteral("1.5.0");
-        spec.build = QStringLiteral("58");
-        spec.publicKey = inst.key.publicBase64;
+        BundleRecipe recipe;
+        recipe.version = QStringLiteral("1.5.0");
+        recipe.build = QStringLiteral("58");
+        recipe.publicKey = inst.key.publicBase64;
         const auto rel =
-            inst.publish(spec, QStringLiteral("Morvane-1.5.0.zip"), server->url(QString()).toString(),
+            inst.publish(recipe, QStringLiteral("Morvane-1.5.0.zip"), server->url(QString()).toString(),
                          {QStringLiteral("--notes"), QStringLiteral("Más estable")});
         ASSERT_TRUE(rel);
         QDir().mkpath(inst.serverRoot + QStringLiteral("/software/morvane"));

@@ -27,7 +27,7 @@ protected:
         root = dir.filePath(QStringLiteral("www"));
         QDir().mkpath(root);
         bundle = dir.filePath(QStringLiteral("install/Morvane.app"));
-        ASSERT_TRUE(layOutBundle(bundle, BundleSpec{}));
+        ASSERT_TRUE(layOutBundle(bundle, BundleRecipe{}));
         server = std::make_unique<HttpsServer>(root);
         ASSERT_TRUE(server->ok());
         notifier.store = &store;

@@ -55,11 +55,11 @@ protected:
 
     std::optional<Release> publish(qint64 build, const QString& version = QStringLiteral("1.5.0"),
                                    const QStringList& extra = {}) {
-        BundleSpec spec;
-        spec.version = version;
-        spec.build = QString::number(build);
-        spec.publicKey = inst.key.publicBase64;
-        return inst.publish(spec, QStringLiteral("Morvane-%1.zip").arg(version), urlBase, extra);
+        BundleRecipe recipe;
+        recipe.version = version;
+        recipe.build = QString::number(build);
+        recipe.publicKey = inst.key.publicBase64;
+        return inst.publish(recipe, QStringLiteral("Morvane-%1.zip").arg(version), urlBase, extra);
     }
 
     // The installed application is the one that was there before, and nothing lies beside it.
@@ -152,17 +152,17 @@ TEST_F(Install, EachFailureHasItsLineAndLeavesTheApplicationAsItWas) {
                          scratch + QStringLiteral("no-manifest.zip")));
     ASSERT_TRUE(
         craftZip(QStringLiteral("tampered"), genuine->archive, scratch + QStringLiteral("tampered.zip")));
-    BundleSpec otherSpec;
-    otherSpec.build = QStringLiteral("58");
-    otherSpec.publicKey = other.publicBase64;
+    BundleRecipe otherRecipe;
+    otherRecipe.build = QStringLiteral("58");
+    otherRecipe.publicKey = other.publicBase64;
     const QString otherBundle = scratch + QStringLiteral("other-src/Morvane.app");
-    ASSERT_TRUE(layOutBundle(otherBundle, otherSpec));
+    ASSERT_TRUE(layOutBundle(otherBundle, otherRecipe));
     const auto otherRel =
         release(otherBundle, other, urlBase + "x.zip", scratch + QStringLiteral("other-out"));
     ASSERT_TRUE(otherRel);
     const auto build59 = publish(59, QStringLiteral("1.6.0"));
     const auto build57 = publish(57, QStringLiteral("1.4.2-again"));
-    BundleSpec strange;
+    BundleRecipe strange;
     strange.build = QStringLiteral("58");
     strange.identifier = QStringLiteral("app.other.Thing");
     strange.publicKey = inst.key.publicBase64;

@@ -30,10 +30,10 @@ protected:
     }
 
     QString releaseSignedBy(const SigningKey& k, const QString& name) {
-        BundleSpec spec;
-        spec.publicKey = k.publicBase64;
+        BundleRecipe recipe;
+        recipe.publicKey = k.publicBase64;
         const QString bundle = dir.filePath(name + QStringLiteral("/Morvane.app"));
-        EXPECT_TRUE(layOutBundle(bundle, spec));
+        EXPECT_TRUE(layOutBundle(bundle, recipe));
         QDir().mkpath(bundle + QStringLiteral("/share"));
         writeFile(bundle + QStringLiteral("/share/readme.txt"), "hola\n");
         QFile::link(QStringLiteral("readme.txt"), bundle + QStringLiteral("/share/leeme"));

@@ -20,11 +20,11 @@ class ReleaseTool : public ::testing::Test {
 protected:
     void SetUp() override {
         key = makeKey(dir.path(), QStringLiteral("publisher"));
-        spec.version = QStringLiteral("1.5.0");
-        spec.build = QStringLiteral("58");
-        spec.publicKey = key.publicBase64;
+        recipe.version = QStringLiteral("1.5.0");
+        recipe.build = QStringLiteral("58");
+        recipe.publicKey = key.publicBase64;
         bundle = dir.filePath(QStringLiteral("build/Morvane.app"));
-        ASSERT_TRUE(layOutBundle(bundle, spec));
+        ASSERT_TRUE(layOutBundle(bundle, recipe));
         const auto pub =
             runProcess(QStringLiteral("openssl"),
                        {QStringLiteral("pkey"), QStringLiteral("-in"), key.pem, QStringLiteral("-pubout"),
@@ -43,7 +43,7 @@ protected:
 
     QTemporaryDir dir;
     SigningKey key;
-    BundleSpec spec;
+    BundleRecipe recipe;
     QString bundle;
 };
 
@@ -97,7 +97,7 @@ TEST_F(ReleaseTool, RefusesBundlesItWouldLockUsersOutWith) {
     EXPECT_FALSE(runProcess(tool, base + QStringList{other.pem}).ok()); // Info.json names another key
     EXPECT_TRUE(runProcess(tool, base + QStringList{other.pem, QStringLiteral("--allow-other-key")}).ok());
 
-    BundleSpec unreadable = spec;
+    BundleRecipe unreadable = recipe;
     unreadable.build = QStringLiteral("58b");
     ASSERT_TRUE(layOutBundle(bundle, unreadable));
     EXPECT_FALSE(runProcess(tool, base + QStringList{key.pem}).ok());

@@ -24,10 +24,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         key = makeKey(dir.path(), QStringLiteral("k"));
-        BundleSpec spec;
-        spec.publicKey = key.publicBase64;
+        BundleRecipe recipe;
+        recipe.publicKey = key.publicBase64;
         const QString bundle = dir.filePath(QStringLiteral("src/Morvane.app"));
-        ASSERT_TRUE(layOutBundle(bundle, spec));
+        ASSERT_TRUE(layOutBundle(bundle, recipe));
         QDir().mkpath(bundle + QStringLiteral("/lib"));
         writeFile(bundle + QStringLiteral("/lib/data.txt"), QByteArray(100000, 'a'));
         QFile::link(QStringLiteral("data.txt"), bundle + QStringLiteral("/lib/alias"));

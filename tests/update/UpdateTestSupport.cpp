@@ -98,13 +98,14 @@ QString signFile(const SigningKey& key, const QString& file) {
     return QString::fromLatin1(sig.toBase64());
 }
 
-bool layOutBundle(const QString& dir, const BundleSpec& spec) {
-    const auto r = runProcess(
-        QStringLiteral(MORVANE_CMAKE),
-        {QStringLiteral("-DBUNDLE=") + dir, QStringLiteral("-DEXECUTABLE=") + testAppPath(),
-         QStringLiteral("-DVERSION=") + spec.version, QStringLiteral("-DBUILD=") + spec.build,
-         QStringLiteral("-DIDENTIFIER=") + spec.identifier, QStringLiteral("-DPUBLIC_KEY=") + spec.publicKey,
-         QStringLiteral("-P"), sourcePath(QStringLiteral("tools/MorvaneBundle.cmake"))});
+bool layOutBundle(const QString& dir, const BundleRecipe& recipe) {
+    const auto r =
+        runProcess(QStringLiteral(MORVANE_CMAKE),
+                   {QStringLiteral("-DBUNDLE=") + dir, QStringLiteral("-DEXECUTABLE=") + testAppPath(),
+                    QStringLiteral("-DVERSION=") + recipe.version, QStringLiteral("-DBUILD=") + recipe.build,
+                    QStringLiteral("-DIDENTIFIER=") + recipe.identifier,
+                    QStringLiteral("-DPUBLIC_KEY=") + recipe.publicKey, QStringLiteral("-P"),
+                    sourcePath(QStringLiteral("tools/MorvaneBundle.cmake"))});
     EXPECT_TRUE(r.ok()) << r.output.toStdString();
     return r.ok();
 }
@@ -225,12 +226,12 @@ Installation::Installation(qint64 build, const QString& version) {
     for (const QString& d : {installDir, serverRoot, scratch})
         QDir().mkpath(d);
     key = makeKey(scratch, QStringLiteral("publisher"));
-    BundleSpec spec;
-    spec.version = version;
-    spec.build = QString::number(build);
-    spec.publicKey = key.publicBase64;
+    BundleRecipe recipe;
+    recipe.version = version;
+    recipe.build = QString::number(build);
+    recipe.publicKey = key.publicBase64;
     const QString staged = scratch + QStringLiteral("/installed-src/Morvane.app");
-    if (!layOutBundle(staged, spec))
+    if (!layOutBundle(staged, recipe))
         return;
     const auto rel = release(staged, key, QStringLiteral("https://unused.invalid/a.zip"),
                              scratch + QStringLiteral("/installed-release"));
@@ -242,11 +243,11 @@ Installation::Installation(qint64 build, const QString& version) {
     EXPECT_TRUE(ok) << unzip.output.toStdString();
 }
 
-std::optional<Release> Installation::publish(const BundleSpec& spec, const QString& archiveName,
+std::optional<Release> Installation::publish(const BundleRecipe& recipe, const QString& archiveName,
                                              const QString& urlBase, const QStringList& extra) {
     const QString staged = scratch + QStringLiteral("/src-") + archiveName + QStringLiteral("/Morvane.app");
     QDir(staged).removeRecursively();
-    if (!layOutBundle(staged, spec))
+    if (!layOutBundle(staged, recipe))
         return std::nullopt;
     const QString out = scratch + QStringLiteral("/out-") + archiveName;
     auto rel = release(staged, key, urlBase + archiveName, out, extra);

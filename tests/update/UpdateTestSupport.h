@@ -51,14 +51,14 @@ SigningKey makeKey(const QString& dir, const QString& name);
 QString signFile(const SigningKey& key, const QString& file);
 
 // What goes into a test bundle's Info.json; an empty text leaves its key out.
-struct BundleSpec {
+struct BundleRecipe {
     QString version = QStringLiteral("1.4.2");
     QString build = QStringLiteral("57");
     QString identifier = QStringLiteral("app.morvane.Morvane");
     QString publicKey;
 };
 // Lays out `dir` (…/Morvane.app) with tools/MorvaneBundle.cmake and the test app as bin/morvane.
-bool layOutBundle(const QString& dir, const BundleSpec& spec);
+bool layOutBundle(const QString& dir, const BundleRecipe& recipe);
 
 // The archive and feed tools/morvane-release made.
 struct Release {
@@ -105,9 +105,9 @@ struct Installation {
 
     bool ok = false;
     Installation(qint64 build = 57, const QString& version = QStringLiteral("1.4.2"));
-    // Releases a bundle of `spec` into the server root; the feed goes to feedName.
-    std::optional<Release> publish(const BundleSpec& spec, const QString& archiveName, const QString& urlBase,
-                                   const QStringList& extra = {});
+    // Releases a bundle of `recipe` into the server root; the feed goes to feedName.
+    std::optional<Release> publish(const BundleRecipe& recipe, const QString& archiveName,
+                                   const QString& urlBase, const QStringList& extra = {});
 };
 
 } // namespace morvane::test
