@@ -276,7 +276,9 @@ inline std::optional<QString> FakeApps::runningApp(const QString& list) {
 }
 
 // Everything an engine test needs. Build it, adjust the settings and fakes, then start().
-struct Rig {
+// Every fake port but the notifier and the defaults store, which programs built on the fakes (the
+// updater's test application) replace with real ones.
+struct FakeMachine {
     FakeClock clock;
     FakeIdle idle{clock};
     FakeTrust trust;
@@ -288,13 +290,22 @@ struct Rig {
     FakeCpu cpu;
     FakeJiggler jiggler{idle};
     FakeOverlay overlay;
-    FakeNotifier notifier;
     FakeSleepGuard sleepGuard;
     FakeHotKeys hotKeys;
     FakeLockEvents lockEvents;
     FakeTermination termination;
     FakeRandom random;
     FakeTicker ticker;
+
+    EnginePorts ports(Notifier& notifier, DefaultsStore& defaults) {
+        return EnginePorts{clock,      idle,        trust,   screenLock, power,    disk,       audio,
+                           apps,       cpu,         jiggler, overlay,    notifier, sleepGuard, hotKeys,
+                           lockEvents, termination, random,  ticker,     defaults};
+    }
+};
+
+struct Rig : FakeMachine {
+    FakeNotifier notifier;
     MemoryDefaults defaults;
     std::unique_ptr<SettingsStore> store;
     std::unique_ptr<Engine> engine;
@@ -306,10 +317,7 @@ struct Rig {
         engine.reset();
         store = std::make_unique<SettingsStore>(defaults);
         notifier.store = store.get();
-        engine = std::make_unique<Engine>(*store, EnginePorts{clock, idle, trust, screenLock, power, disk,
-                                                              audio, apps, cpu, jiggler, overlay, notifier,
-                                                              sleepGuard, hotKeys, lockEvents, termination,
-                                                              random, ticker, defaults});
+        engine = std::make_unique<Engine>(*store, ports(notifier, defaults));
     }
 
     void prefs(const std::function<void(Prefs&)>& edit) { store->update(edit); }

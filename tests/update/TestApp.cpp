@@ -66,29 +66,11 @@ int main(int argc, char** argv) {
     if (dir.isEmpty())
         return 2;
 
-    FakeClock clock;
-    FakeIdle idle{clock};
-    FakeTrust trust;
-    FakeScreenLock screenLock;
-    FakePower power;
-    FakeDisk disk;
-    FakeAudio audio;
-    FakeApps apps;
-    FakeCpu cpu;
-    FakeJiggler jiggler{idle};
-    FakeOverlay overlay;
+    FakeMachine machine;
     FileNotifier notifier(dir + QStringLiteral("/notifications.txt"));
-    FakeSleepGuard sleepGuard;
-    FakeHotKeys hotKeys;
-    FakeLockEvents lockEvents;
-    FakeTermination engineTermination;
-    FakeRandom random;
-    FakeTicker ticker;
     QSettingsDefaultsStore defaults;
     SettingsStore store(defaults);
-    Engine engine(store, EnginePorts{clock, idle, trust, screenLock, power, disk, audio, apps, cpu, jiggler,
-                                     overlay, notifier, sleepGuard, hotKeys, lockEvents, engineTermination,
-                                     random, ticker, defaults});
+    Engine engine(store, machine.ports(notifier, defaults));
 
     UpdaterOptions options;
     const QString feed = qEnvironmentVariable("MORVANE_TESTAPP_FEED");
@@ -133,9 +115,9 @@ int main(int argc, char** argv) {
     engine.start();
     if (fresh) {
         // A run state worth restoring: on for 90 min and a bit, then paused for 10 min.
-        engine.activate(instant::plusSeconds(clock.now(), 5400.125));
+        engine.activate(instant::plusSeconds(machine.clock.now(), 5400.125));
         engine.pause(600);
-        ticker.callback();
+        machine.ticker.callback();
     }
     report.insert(QStringLiteral("pid"), qint64(::getpid()));
     report.insert(QStringLiteral("build"), updater.currentBuild());
