@@ -22,9 +22,13 @@ SettingsStore::SettingsStore(DefaultsStore& defaults, QObject* parent)
     , m_defaults(defaults)
     , m_p(load(defaults)) {}
 
-SettingsStore& SettingsStore::shared() {
+DefaultsStore& SettingsStore::sharedDefaults() {
     static QSettingsDefaultsStore defaults;
-    static SettingsStore store(defaults);
+    return defaults;
+}
+
+SettingsStore& SettingsStore::shared() {
+    static SettingsStore store(sharedDefaults());
     return store;
 }
 

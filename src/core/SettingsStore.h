@@ -20,6 +20,8 @@ public:
 
     // The process-wide store on the real per-user file, built on first use.
     static SettingsStore& shared();
+    // The per-user file behind shared(); the engine keeps its run state there too.
+    static DefaultsStore& sharedDefaults();
 
     const Prefs& p() const { return m_p; }
 

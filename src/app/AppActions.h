@@ -1,0 +1,24 @@
+#pragma once
+
+#include "SettingsTabState.h"
+
+#include <functional>
+
+namespace morvane {
+
+// What the views ask of the application shell. The composition root fills these in; tests record
+// the calls. Every member may be left empty (the button then does nothing).
+struct AppActions {
+    std::function<void()> closePopover;
+    std::function<void(SettingsTab)> showSettings;
+    std::function<void()> quit;
+    // "Dar permiso…" / "Abrir ajustes": re-checks the input permission, then opens the help page
+    // on granting it.
+    std::function<void()> requestPermission;
+    // "Restablecer permiso": the same help page, after forgetting what the program knew.
+    std::function<void()> resetPermission;
+    // "Reiniciar Morvane".
+    std::function<void()> relaunch;
+};
+
+} // namespace morvane

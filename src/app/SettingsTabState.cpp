@@ -1,0 +1,10 @@
+#include "SettingsTabState.h"
+
+namespace morvane {
+
+SettingsTabState& SettingsTabState::shared() {
+    static SettingsTabState* state = new SettingsTabState; // lives until the process ends
+    return *state;
+}
+
+} // namespace morvane

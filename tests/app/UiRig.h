@@ -1,0 +1,44 @@
+#pragma once
+
+// The real engine and settings store on fake ports, an updater that never reaches a network, and
+// application actions that record what the views ask for: what every view test starts from.
+
+#include "AppActions.h"
+#include "FakePorts.h"
+#include "Updater.h"
+
+#include <QStringList>
+
+#include <memory>
+
+namespace morvane::test {
+
+struct UiRig : Rig {
+    // Every call the views made through the actions, in order: "closePopover", "showSettings:N",
+    // "quit", "requestPermission", "resetPermission", "relaunch".
+    QStringList calls;
+    AppActions actions;
+    std::unique_ptr<Updater> updater;
+
+    explicit UiRig(UpdaterOptions options = unreachableFeed()) {
+        actions.closePopover = [this] { calls << QStringLiteral("closePopover"); };
+        actions.showSettings = [this](SettingsTab tab) {
+            calls << QStringLiteral("showSettings:%1").arg(int(tab));
+        };
+        actions.quit = [this] { calls << QStringLiteral("quit"); };
+        actions.requestPermission = [this] { calls << QStringLiteral("requestPermission"); };
+        actions.resetPermission = [this] { calls << QStringLiteral("resetPermission"); };
+        actions.relaunch = [this] { calls << QStringLiteral("relaunch"); };
+        updater = std::make_unique<Updater>(*store, notifier, [this](const QString&) { calls << "relaunch"; },
+                                            options);
+    }
+
+    static UpdaterOptions unreachableFeed() {
+        UpdaterOptions o;
+        o.feedUrl = QUrl(QStringLiteral("https://127.0.0.1:9/appcast.json"));
+        o.bundlePath = QStringLiteral("/nonexistent/Morvane.app");
+        return o;
+    }
+};
+
+} // namespace morvane::test
