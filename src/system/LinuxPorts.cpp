@@ -1,9 +1,12 @@
 #include "LinuxPorts.h"
 
+#include "DBusNotifier.h"
 #include "NullPorts.h"
 #include "Probes.h"
 #include "QtPorts.h"
-#include "SessionBus.h"
+#include "ScreenLockMonitor.h"
+#include "SessionActivity.h"
+#include "SessionSleepGuard.h"
 #include "X11Display.h"
 #include "X11HotKey.h"
 #include "X11Input.h"

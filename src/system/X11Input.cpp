@@ -1,6 +1,6 @@
 #include "X11Input.h"
 
-#include "SessionBus.h"
+#include "SessionActivity.h"
 
 #include <QRandomGenerator>
 #include <QTimer>

@@ -1,6 +1,6 @@
 // DBusNotifier against python-dbusmock's notification daemon on a private bus.
+#include "DBusNotifier.h"
 #include "FakePorts.h"
-#include "SessionBus.h"
 #include "SettingsStore.h"
 #include "TestServers.h"
 

@@ -1,6 +1,6 @@
 // ScreenLockMonitor against python-dbusmock's logind on a private "system" bus and screen savers
 // on a private session bus.
-#include "SessionBus.h"
+#include "ScreenLockMonitor.h"
 #include "TestServers.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // SessionSleepGuard and SessionActivity against python-dbusmock services on a private bus, and
 // against Xvfb for their X11 halves.
-#include "SessionBus.h"
+#include "SessionActivity.h"
+#include "SessionSleepGuard.h"
 #include "TestServers.h"
 
 #include <gtest/gtest.h>
