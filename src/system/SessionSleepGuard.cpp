@@ -4,6 +4,14 @@
 #include "X11Display.h"
 
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <optional>
+#include <vector>
 
 // Xlib's macros (None, Bool, Status, True...) would break Qt's headers: include it last.
 #include <X11/Xlib.h>
@@ -16,93 +24,177 @@ using namespace dbus;
 namespace {
 
 const QString kInhibitReason = QStringLiteral("Morvane mantiene la pantalla activa");
+const QString kGnomeSessionPath = QStringLiteral("/org/gnome/SessionManager");
 
 // gnome-session's inhibit flag for "the session must not be marked idle".
 constexpr uint kGnomeInhibitIdle = 8;
 
+// libdbus's "no timeout". A desktop busy at login may answer many seconds late, and a reply that
+// timed out on our side would carry away a cookie nobody could release.
+constexpr int kNoTimeout = std::numeric_limits<int>::max();
+
+// One service's inhibition: at most one request in flight and one cookie held at a time.
+struct Inhibition {
+    Inhibition(QString service, std::vector<QString> paths, QString releaseMethod, QVariantList arguments)
+        : service(std::move(service))
+        , paths(std::move(paths))
+        , releaseMethod(std::move(releaseMethod))
+        , arguments(std::move(arguments)) {}
+
+    QString service;            // also the interface's name
+    std::vector<QString> paths; // tried in order while the object is unknown at one
+    QString releaseMethod;
+    QVariantList arguments; // of Inhibit
+
+    bool pending = false;
+    std::optional<uint> cookie;
+    QString cookiePath;
+    // Counts the service's owners: a cookie from an owner that has left the bus means nothing.
+    quint64 owner = 0;
+};
+
 } // namespace
 
-SessionSleepGuard::SessionSleepGuard(QDBusConnection session)
-    : m_session(std::move(session)) {}
+struct SessionSleepGuard::Impl {
+    explicit Impl(QDBusConnection bus)
+        : session(std::move(bus))
+        , inhibitions{Inhibition(kScreenSaver, {kScreenSaverPaths.begin(), kScreenSaverPaths.end()},
+                                 QStringLiteral("UnInhibit"), {QStringLiteral("Morvane"), kInhibitReason}),
+                      Inhibition(kGnomeSession, {kGnomeSessionPath}, QStringLiteral("Uninhibit"),
+                                 {QStringLiteral("Morvane"), uint(0), kInhibitReason, kGnomeInhibitIdle})}
+        , watcher(QString(), session, QDBusServiceWatcher::WatchForOwnerChange) {
+        watcher.setWatchedServices({kScreenSaver, kGnomeSession});
+        QObject::connect(&watcher, &QDBusServiceWatcher::serviceOwnerChanged, &watcher,
+                         [this](const QString& name, const QString&, const QString& newOwner) {
+                             for (Inhibition& inhibition : inhibitions)
+                                 if (inhibition.service == name)
+                                     ownerChanged(inhibition, !newOwner.isEmpty());
+                         });
+    }
 
-SessionSleepGuard::~SessionSleepGuard() {
-    if (m_active)
-        release();
+    void take(Inhibition& inhibition, size_t pathIndex);
+    void taken(Inhibition& inhibition, size_t pathIndex, quint64 owner, const QDBusMessage& reply);
+    void release(Inhibition& inhibition);
+    void sendRelease(const Inhibition& inhibition, const QString& path, uint cookie);
+    void ownerChanged(Inhibition& inhibition, bool present);
+    bool suspendX(bool suspend);
+
+    QDBusConnection session;
+    std::array<Inhibition, 2> inhibitions;
+    QDBusServiceWatcher watcher; // also the context of every reply handler
+    bool wanted = false;
+
+    std::unique_ptr<X11Display> x;
+    bool xTried = false;
+    bool xSuspended = false;
+};
+
+void SessionSleepGuard::Impl::take(Inhibition& inhibition, size_t pathIndex) {
+    QDBusMessage m = methodCall(inhibition.service, inhibition.paths[pathIndex], inhibition.service,
+                                QStringLiteral("Inhibit"));
+    m.setArguments(inhibition.arguments);
+    inhibition.pending = true;
+    auto* call = new QDBusPendingCallWatcher(session.asyncCall(m, kNoTimeout), &watcher);
+    QObject::connect(call, &QDBusPendingCallWatcher::finished, &watcher,
+                     [this, &inhibition, pathIndex, owner = inhibition.owner](QDBusPendingCallWatcher* call) {
+                         call->deleteLater();
+                         taken(inhibition, pathIndex, owner, call->reply());
+                     });
 }
 
-void SessionSleepGuard::set(bool on) {
-    if (on && !m_active)
-        take();
-    else if (!on && m_active)
-        release();
-}
-
-void SessionSleepGuard::take() {
-    for (const QString& path : kScreenSaverPaths) {
-        QDBusMessage m = methodCall(kScreenSaver, path, kScreenSaver, QStringLiteral("Inhibit"));
-        m << QStringLiteral("Morvane") << kInhibitReason;
-        const QDBusMessage reply = m_session.call(m, QDBus::Block, kCallTimeoutMs);
-        if (const auto cookie = uintReply(reply)) {
-            m_screenSaverCookie = cookie;
-            m_screenSaverPath = path;
-            break;
+void SessionSleepGuard::Impl::taken(Inhibition& inhibition, size_t pathIndex, quint64 owner,
+                                    const QDBusMessage& reply) {
+    inhibition.pending = false;
+    const bool sameOwner = owner == inhibition.owner;
+    const auto cookie = uintReply(reply);
+    if (cookie && sameOwner) {
+        if (wanted && !inhibition.cookie) {
+            inhibition.cookie = cookie;
+            inhibition.cookiePath = inhibition.paths[pathIndex];
+        } else {
+            // Switched off while the request was on its way: this cookie has no other owner.
+            sendRelease(inhibition, inhibition.paths[pathIndex], *cookie);
         }
-        if (!isUnknownTarget(QDBusError(reply)))
-            break;
+        return;
     }
-
-    QDBusMessage gnome = methodCall(kGnomeSession, QStringLiteral("/org/gnome/SessionManager"), kGnomeSession,
-                                    QStringLiteral("Inhibit"));
-    gnome << QStringLiteral("Morvane") << uint(0) << kInhibitReason << kGnomeInhibitIdle;
-    m_gnomeCookie = uintReply(m_session.call(gnome, QDBus::Block, kCallTimeoutMs));
-
-    m_xSuspended = suspendX(true);
-    m_active = m_screenSaverCookie || m_gnomeCookie || m_xSuspended;
+    if (!wanted || inhibition.cookie)
+        return;
+    if (!sameOwner)
+        take(inhibition, 0);
+    else if (isUnknownTarget(QDBusError(reply)) && pathIndex + 1 < inhibition.paths.size())
+        take(inhibition, pathIndex + 1);
 }
 
-void SessionSleepGuard::release() {
-    // Nobody waits for the answers: a release that fails leaves nothing we could do about it.
-    if (m_screenSaverCookie) {
-        QDBusMessage m =
-            methodCall(kScreenSaver, m_screenSaverPath, kScreenSaver, QStringLiteral("UnInhibit"));
-        m << *m_screenSaverCookie;
-        m_session.send(m);
-        m_screenSaverCookie.reset();
-    }
-    if (m_gnomeCookie) {
-        QDBusMessage m = methodCall(kGnomeSession, QStringLiteral("/org/gnome/SessionManager"), kGnomeSession,
-                                    QStringLiteral("Uninhibit"));
-        m << *m_gnomeCookie;
-        m_session.send(m);
-        m_gnomeCookie.reset();
-    }
-    if (m_xSuspended) {
-        suspendX(false);
-        m_xSuspended = false;
-    }
-    m_active = false;
+void SessionSleepGuard::Impl::release(Inhibition& inhibition) {
+    if (inhibition.cookie)
+        sendRelease(inhibition, inhibition.cookiePath, *inhibition.cookie);
+    inhibition.cookie.reset();
 }
 
-bool SessionSleepGuard::suspendX(bool suspend) {
-    if (!m_xTried) {
-        m_xTried = true;
+void SessionSleepGuard::Impl::sendRelease(const Inhibition& inhibition, const QString& path, uint cookie) {
+    // Nobody waits for the answer: a release that fails leaves nothing we could do about it.
+    QDBusMessage m = methodCall(inhibition.service, path, inhibition.service, inhibition.releaseMethod);
+    m << cookie;
+    session.send(m);
+}
+
+void SessionSleepGuard::Impl::ownerChanged(Inhibition& inhibition, bool present) {
+    // The owner that handed out the cookie has left, and its inhibitions with it; the number
+    // might mean another client's inhibition to the next owner.
+    ++inhibition.owner;
+    inhibition.cookie.reset();
+    // A request in flight is answered by the old owner or fails; its handler asks again.
+    if (present && wanted && !inhibition.pending)
+        take(inhibition, 0);
+}
+
+bool SessionSleepGuard::Impl::suspendX(bool suspend) {
+    if (!xTried) {
+        xTried = true;
         if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
-            auto x = std::make_unique<X11Display>();
+            auto display = std::make_unique<X11Display>();
             int event = 0, error = 0, major = 0, minor = 0;
             // Suspend came with version 1.1 of MIT-SCREEN-SAVER. Asking an older server would be a
             // protocol error, and Xlib's default error handler ends the process.
-            if (*x && XScreenSaverQueryExtension(x->get(), &event, &error) &&
-                XScreenSaverQueryVersion(x->get(), &major, &minor) &&
+            if (*display && XScreenSaverQueryExtension(display->get(), &event, &error) &&
+                XScreenSaverQueryVersion(display->get(), &major, &minor) &&
                 (major > 1 || (major == 1 && minor >= 1)))
-                m_x = std::move(x);
+                x = std::move(display);
         }
     }
-    if (!m_x)
+    if (!x)
         return false;
     // The server counts suspensions per client and drops ours when this connection closes.
-    XScreenSaverSuspend(m_x->get(), suspend ? True : False);
-    XFlush(m_x->get());
+    XScreenSaverSuspend(x->get(), suspend ? True : False);
+    XFlush(x->get());
     return true;
+}
+
+SessionSleepGuard::SessionSleepGuard(QDBusConnection session)
+    : d(std::make_unique<Impl>(std::move(session))) {}
+
+SessionSleepGuard::~SessionSleepGuard() {
+    // Requests still in flight lose their handler with the watcher; their services drop the
+    // inhibitions when this connection leaves the bus.
+    set(false);
+}
+
+void SessionSleepGuard::set(bool on) {
+    d->wanted = on;
+    for (Inhibition& inhibition : d->inhibitions) {
+        if (!on)
+            d->release(inhibition);
+        else if (!inhibition.pending && !inhibition.cookie)
+            d->take(inhibition, 0);
+    }
+    if (on != d->xSuspended)
+        d->xSuspended = d->suspendX(on) && on;
+}
+
+bool SessionSleepGuard::active() const {
+    return d->xSuspended ||
+           std::any_of(d->inhibitions.begin(), d->inhibitions.end(),
+                       [](const Inhibition& inhibition) { return inhibition.cookie.has_value(); });
 }
 
 } // namespace morvane

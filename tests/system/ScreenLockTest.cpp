@@ -7,8 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -219,29 +217,17 @@ TEST_F(ScreenLockTest, ReadsALockerThatStartsAfterUs) {
     EXPECT_EQ(monitor->source(), ScreenLockMonitor::Source::ScreenSaver);
     EXPECT_FALSE(monitor->screenLocked());
 
-    // A template, so that GetActive exists from the moment the name is on the bus.
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString templatePath = dir.filePath(QStringLiteral("locked_gnome_screensaver.py"));
-    QFile file(templatePath);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("BUS_NAME = 'org.gnome.ScreenSaver'\n"
-               "MAIN_OBJ = '/org/gnome/ScreenSaver'\n"
-               "MAIN_IFACE = 'org.gnome.ScreenSaver'\n"
-               "SYSTEM_BUS = False\n"
-               "def load(mock, parameters):\n"
-               "    mock.AddMethods(MAIN_IFACE, [('GetActive', '', 'b', 'ret = True')])\n");
-    file.close();
-    test::DBusMock locker(sessionBus, {QStringLiteral("-t"), templatePath},
-                          QStringLiteral("org.gnome.ScreenSaver"));
-    ASSERT_TRUE(locker.ok());
+    const auto locker = test::DBusMock::fromTemplate(
+        sessionBus, QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"),
+        QStringLiteral("[('GetActive', '', 'b', 'ret = True')]"));
+    ASSERT_TRUE(locker && locker->ok());
 
     ASSERT_TRUE(test::waitUntil([&] { return monitor->screenLocked(); }));
     EXPECT_EQ(counts.locked, 1);
 
-    ASSERT_TRUE(locker.emitSignal(QStringLiteral("/org/gnome/ScreenSaver"),
-                                  QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("ActiveChanged"),
-                                  QStringLiteral("b"), {false}));
+    ASSERT_TRUE(locker->emitSignal(QStringLiteral("/org/gnome/ScreenSaver"),
+                                   QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("ActiveChanged"),
+                                   QStringLiteral("b"), {false}));
     ASSERT_TRUE(test::waitUntil([&] { return !monitor->screenLocked(); }));
     EXPECT_EQ(counts.unlocked, 1);
 }

@@ -85,6 +85,13 @@ protected:
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     }
 
+    // The calls of `method` once there are at least `count` (replies reach the guard in their own time).
+    static Calls callsOnceThere(const test::DBusMock& mock, const QString& path, const QString& method,
+                                qsizetype count = 1) {
+        test::waitUntil([&] { return named(mock.calls(path), method).size() >= count; });
+        return named(mock.calls(path), method);
+    }
+
     test::PrivateBus bus;
     QDBusConnection connection{QString()};
 
@@ -107,7 +114,9 @@ TEST_F(SleepGuardTest, TakesEachInhibitionOnceAndReleasesItOnce) {
 
     guard.set(true);
     guard.set(true);
-    EXPECT_TRUE(guard.active());
+    drain(kScreenSaver, kLongPath);
+    drain(kGnomeSession, kGnomePath);
+    ASSERT_TRUE(test::waitUntil([&] { return guard.active(); }));
     Calls inhibits = named(saver->calls(kLongPath), QStringLiteral("Inhibit"));
     ASSERT_EQ(inhibits.size(), 1);
     EXPECT_EQ(inhibits[0].second, (QVariantList{QStringLiteral("Morvane"), kReason}));
@@ -118,18 +127,16 @@ TEST_F(SleepGuardTest, TakesEachInhibitionOnceAndReleasesItOnce) {
     guard.set(false);
     guard.set(false);
     EXPECT_FALSE(guard.active());
-    drain(kScreenSaver, kLongPath);
-    drain(kGnomeSession, kGnomePath);
-    const Calls releases = named(saver->calls(kLongPath), QStringLiteral("UnInhibit"));
+    const Calls releases = callsOnceThere(*saver, kLongPath, QStringLiteral("UnInhibit"));
     ASSERT_EQ(releases.size(), 1);
     EXPECT_EQ(releases[0].second, QVariantList{7u});
-    const Calls gnomeReleases = named(gnome->calls(kGnomePath), QStringLiteral("Uninhibit"));
+    const Calls gnomeReleases = callsOnceThere(*gnome, kGnomePath, QStringLiteral("Uninhibit"));
     ASSERT_EQ(gnomeReleases.size(), 1);
     EXPECT_EQ(gnomeReleases[0].second, QVariantList{9u});
 
     // Released means a later switch-on takes it anew.
     guard.set(true);
-    EXPECT_TRUE(guard.active());
+    EXPECT_TRUE(test::waitUntil([&] { return guard.active(); }));
     EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 2);
 }
 
@@ -138,12 +145,11 @@ TEST_F(SleepGuardTest, ServiceOnTheShortPathIsInhibitedAndReleasedThere) {
     SessionSleepGuard guard(connection);
 
     guard.set(true);
-    EXPECT_TRUE(guard.active());
+    ASSERT_TRUE(test::waitUntil([&] { return guard.active(); }));
     EXPECT_EQ(named(saver->calls(kShortPath), QStringLiteral("Inhibit")).size(), 1);
 
     guard.set(false);
-    drain(kScreenSaver, kShortPath);
-    const Calls releases = named(saver->calls(kShortPath), QStringLiteral("UnInhibit"));
+    const Calls releases = callsOnceThere(*saver, kShortPath, QStringLiteral("UnInhibit"));
     ASSERT_EQ(releases.size(), 1);
     EXPECT_EQ(releases[0].second, QVariantList{7u});
 }
@@ -156,12 +162,17 @@ TEST_F(SleepGuardTest, RefusedInhibitionLeavesItInactiveAndIsTriedAgain) {
                                                 "name='org.freedesktop.DBus.Error.AccessDenied')")));
     SessionSleepGuard guard(connection);
     guard.set(true);
+    callsOnceThere(*saver, kLongPath, QStringLiteral("Inhibit"));
+    drain(kScreenSaver, kLongPath);
     EXPECT_FALSE(guard.active());
 
     ASSERT_TRUE(saver->addMethod(kLongPath, kScreenSaver, QStringLiteral("Inhibit"), QStringLiteral("ss"),
                                  QStringLiteral("u"), QStringLiteral("ret = 7")));
-    guard.set(true);
-    EXPECT_TRUE(guard.active());
+    // Each switch-on asks again once the refusal is back.
+    EXPECT_TRUE(test::waitUntil([&] {
+        guard.set(true);
+        return guard.active();
+    }));
     EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 2);
 }
 
@@ -178,10 +189,41 @@ TEST_F(SleepGuardTest, DestructionReleasesWhatIsHeld) {
     {
         SessionSleepGuard guard(connection);
         guard.set(true);
-        ASSERT_TRUE(guard.active());
+        ASSERT_TRUE(test::waitUntil([&] { return guard.active(); }));
     }
     drain(kScreenSaver, kLongPath);
     EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("UnInhibit")).size(), 1);
+}
+
+TEST_F(SleepGuardTest, CookiesThatArriveLateAreKeptOrReleasedAsTheSwitchNowSays) {
+    const auto saver = screenSaver();
+    // A desktop busy at login: slower than any call we could afford to block on.
+    ASSERT_TRUE(saver->addMethod(kLongPath, kScreenSaver, QStringLiteral("Inhibit"), QStringLiteral("ss"),
+                                 QStringLiteral("u"),
+                                 QStringLiteral("__import__('time').sleep(1.5)\nret = 7")));
+    SessionSleepGuard guard(connection);
+    guard.set(true);
+    ASSERT_TRUE(test::waitUntil([&] { return guard.active(); }));
+    guard.set(false);
+    guard.set(true);
+    guard.set(false);
+    const Calls releases = callsOnceThere(*saver, kLongPath, QStringLiteral("UnInhibit"), 2);
+    EXPECT_EQ(releases, (Calls{{QStringLiteral("UnInhibit"), {7u}}, {QStringLiteral("UnInhibit"), {7u}}}));
+    EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 2);
+    EXPECT_FALSE(guard.active());
+}
+
+TEST_F(SleepGuardTest, InhibitsThroughAServiceThatAppearsAfterSwitchingOn) {
+    SessionSleepGuard guard(connection);
+    guard.set(true);
+    const auto saver = test::DBusMock::fromTemplate(bus, kScreenSaver, kLongPath,
+                                                    QStringLiteral("[('Inhibit', 'ss', 'u', 'ret = 7'), "
+                                                                   "('UnInhibit', 'u', '', '')]"));
+    ASSERT_TRUE(saver && saver->ok());
+    ASSERT_TRUE(test::waitUntil([&] { return guard.active(); }));
+    EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 1);
+    guard.set(false);
+    EXPECT_EQ(callsOnceThere(*saver, kLongPath, QStringLiteral("UnInhibit")).size(), 1);
 }
 
 // Reads the X screensaver's state from a connection of the test's own.

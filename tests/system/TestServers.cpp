@@ -214,6 +214,23 @@ bool DBusMock::setProperty(const QString& path, const QString& interface, const 
     return m_connection.call(m).type() == QDBusMessage::ReplyMessage;
 }
 
+std::unique_ptr<DBusMock> DBusMock::fromTemplate(const PrivateBus& bus, const QString& name,
+                                                 const QString& path, const QString& methods) {
+    auto dir = std::make_unique<QTemporaryDir>();
+    const QString file = dir->filePath(QStringLiteral("mock_template.py"));
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly))
+        return nullptr;
+    out.write(QStringLiteral("BUS_NAME = '%1'\nMAIN_OBJ = '%2'\nMAIN_IFACE = BUS_NAME\nSYSTEM_BUS = False\n"
+                             "def load(mock, parameters):\n    mock.AddMethods(MAIN_IFACE, %3)\n")
+                  .arg(name, path, methods)
+                  .toUtf8());
+    out.close();
+    auto mock = std::make_unique<DBusMock>(bus, QStringList{QStringLiteral("-t"), file}, name);
+    mock->m_templateDir = std::move(dir);
+    return mock;
+}
+
 PulseServer::PulseServer() {
     if (!m_dir.isValid())
         return;

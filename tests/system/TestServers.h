@@ -64,6 +64,12 @@ public:
     ~DBusMock();
     bool ok() const { return m_ok; }
 
+    // A mock started from a template written for it, so that `methods` (python-dbusmock's
+    // AddMethods list for the interface named like the service, "[('GetActive', '', 'b',
+    // 'ret = True')]") answer from the moment `name` is on the bus.
+    static std::unique_ptr<DBusMock> fromTemplate(const PrivateBus& bus, const QString& name,
+                                                  const QString& path, const QString& methods);
+
     // org.freedesktop.DBus.Mock on `path`.
     bool addMethod(const QString& path, const QString& interface, const QString& name, const QString& inSig,
                    const QString& outSig, const QString& code);
@@ -82,6 +88,7 @@ private:
     QProcess m_process;
     QString m_busName;
     bool m_ok = false;
+    std::unique_ptr<QTemporaryDir> m_templateDir; // read by dbusmock only after it took the name
 };
 
 // pulseaudio with a null sink as the default, on a private socket; sets PULSE_SERVER while it lives.
