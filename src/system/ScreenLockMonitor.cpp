@@ -50,13 +50,17 @@ struct ScreenLockMonitor::Impl {
     void rereadLockedHint();
     void followScreenSavers();
     void readActive(const ScreenSaverService& service, size_t pathIndex);
+    // Announces a change of the combined state to the subscribers.
+    void apply();
 
     ScreenLockMonitor* q;
     QDBusConnection system;
     QDBusConnection session;
-    Source source = Source::Nothing;
+    bool logind = false;
     QString sessionPath;
-    bool locked = false;
+    bool logindLocked = false;
+    bool screenSaverLocked = false; // as the last screensaver service to speak said
+    bool locked = false;            // either of the two, as last announced
     std::vector<std::pair<std::function<void()>, std::function<void()>>> subscribers;
     std::unique_ptr<QDBusServiceWatcher> screenSaverWatcher;
 };
@@ -116,8 +120,8 @@ bool ScreenLockMonitor::Impl::followLogind() {
         // read is what proves the session exists.
         if (const auto hint = readLockedHint(*path)) {
             sessionPath = *path;
-            locked = *hint;
-            source = Source::Logind;
+            logindLocked = locked = *hint;
+            logind = true;
             return true;
         }
         system.disconnect(kLogind, *path, kProperties, QStringLiteral("PropertiesChanged"), q, slot);
@@ -131,15 +135,16 @@ void ScreenLockMonitor::Impl::rereadLockedHint() {
     QObject::connect(pending, &QDBusPendingCallWatcher::finished, q, [this](QDBusPendingCallWatcher* call) {
         call->deleteLater();
         if (const auto value = propertyReply(call->reply()))
-            if (const auto hint = boolValue(*value))
-                q->apply(*hint);
+            if (const auto hint = boolValue(*value)) {
+                logindLocked = *hint;
+                apply();
+            }
     });
 }
 
 void ScreenLockMonitor::Impl::followScreenSavers() {
     if (!session.isConnected())
         return;
-    source = Source::ScreenSaver;
     screenSaverWatcher = std::make_unique<QDBusServiceWatcher>();
     screenSaverWatcher->setConnection(session);
     screenSaverWatcher->setWatchMode(QDBusServiceWatcher::WatchForRegistration);
@@ -168,8 +173,10 @@ void ScreenLockMonitor::Impl::readActive(const ScreenSaverService& service, size
                          call->deleteLater();
                          const QDBusMessage reply = call->reply();
                          if (const auto value = firstArgument(reply)) {
-                             if (const auto active = boolValue(*value))
-                                 q->apply(*active);
+                             if (const auto active = boolValue(*value)) {
+                                 screenSaverLocked = *active;
+                                 apply();
+                             }
                          } else if (isUnknownTarget(QDBusError(reply)) &&
                                     pathIndex + 1 < service.paths.size()) {
                              readActive(service, pathIndex + 1);
@@ -180,8 +187,8 @@ void ScreenLockMonitor::Impl::readActive(const ScreenSaverService& service, size
 ScreenLockMonitor::ScreenLockMonitor(QDBusConnection system, QDBusConnection session, QObject* parent)
     : QObject(parent)
     , d(std::make_unique<Impl>(this, std::move(system), std::move(session))) {
-    if (!d->followLogind())
-        d->followScreenSavers();
+    d->followLogind();
+    d->followScreenSavers();
 }
 
 ScreenLockMonitor::~ScreenLockMonitor() = default;
@@ -194,8 +201,8 @@ void ScreenLockMonitor::subscribe(std::function<void()> locked, std::function<vo
     d->subscribers.emplace_back(std::move(locked), std::move(unlocked));
 }
 
-ScreenLockMonitor::Source ScreenLockMonitor::source() const {
-    return d->source;
+bool ScreenLockMonitor::followsLogind() const {
+    return d->logind;
 }
 
 void ScreenLockMonitor::onSessionPropertiesChanged(const QString& interface, const QVariantMap& changed,
@@ -204,25 +211,29 @@ void ScreenLockMonitor::onSessionPropertiesChanged(const QString& interface, con
         return;
     const auto it = changed.constFind(kLockedHint);
     if (it != changed.constEnd()) {
-        if (const auto hint = boolValue(*it))
-            apply(*hint);
+        if (const auto hint = boolValue(*it)) {
+            d->logindLocked = *hint;
+            d->apply();
+        }
     } else if (invalidated.contains(kLockedHint)) {
         d->rereadLockedHint();
     }
 }
 
 void ScreenLockMonitor::onScreenSaverActiveChanged(bool active) {
-    apply(active);
+    d->screenSaverLocked = active;
+    d->apply();
 }
 
-void ScreenLockMonitor::apply(bool locked) {
-    if (locked == d->locked)
+void ScreenLockMonitor::Impl::apply() {
+    const bool now = logindLocked || screenSaverLocked;
+    if (now == locked)
         return;
-    d->locked = locked;
+    locked = now;
     // A copy: a callback may subscribe anew while we iterate.
-    const auto subscribers = d->subscribers;
+    const auto subscribers = this->subscribers;
     for (const auto& [onLocked, onUnlocked] : subscribers) {
-        const auto& callback = locked ? onLocked : onUnlocked;
+        const auto& callback = now ? onLocked : onUnlocked;
         if (callback)
             callback();
     }

@@ -12,8 +12,10 @@
 namespace morvane {
 
 // Screen lock, followed through signals so that the tick never waits on the bus: logind's
-// session LockedHint (system bus), else the ActiveChanged signal of org.freedesktop.ScreenSaver
-// or org.gnome.ScreenSaver (session bus), else never locked.
+// session LockedHint (system bus) and the ActiveChanged signal of org.freedesktop.ScreenSaver or
+// org.gnome.ScreenSaver (session bus). Some lockers announce themselves only on the session bus
+// and leave LockedHint alone, so the screen counts as locked while either source says so; without
+// both, never locked.
 class ScreenLockMonitor final : public QObject, public ScreenLockProbe, public LockEvents {
     Q_OBJECT
 public:
@@ -23,9 +25,9 @@ public:
     bool screenLocked() override;
     void subscribe(std::function<void()> locked, std::function<void()> unlocked) override;
 
-    // Which source the monitor follows, for the log and the tests.
-    enum class Source { Nothing, Logind, ScreenSaver };
-    Source source() const;
+    // Whether a logind session was found to follow, for the log and the tests; the screensaver
+    // services are followed in any case.
+    bool followsLogind() const;
 
 private Q_SLOTS:
     void onSessionPropertiesChanged(const QString& interface, const QVariantMap& changed,
@@ -33,8 +35,6 @@ private Q_SLOTS:
     void onScreenSaverActiveChanged(bool active);
 
 private:
-    void apply(bool locked);
-
     struct Impl;
     std::unique_ptr<Impl> d;
 };

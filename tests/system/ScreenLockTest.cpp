@@ -22,16 +22,18 @@ QString sessionPath(const QString& id) {
     return QStringLiteral("/org/freedesktop/login1/session/") + id;
 }
 
-// Counts one logind session's PropertiesChanged signals as they reach this process. The monitor,
-// were it listening to that session, would have been handed each one in the same pass.
-class SessionSignals : public QObject {
+// Counts one object's signals of one kind (by default a logind session's PropertiesChanged) as
+// they reach this process on `connection`. The monitor, were it listening to them there, would
+// have been handed each one in the same pass.
+class BusSignals : public QObject {
     Q_OBJECT
 public:
-    SessionSignals(QDBusConnection connection, const QString& path) {
-        EXPECT_TRUE(connection.connect(kLogind, path, kProperties, QStringLiteral("PropertiesChanged"), this,
-                                       SLOT(seen(QDBusMessage))));
-        // A round trip to logind behind the subscription: signals it emits from now on match.
-        connection.call(QDBusMessage::createMethodCall(kLogind, path,
+    BusSignals(QDBusConnection connection, const QString& path, const QString& service = kLogind,
+               const QString& interface = kProperties,
+               const QString& member = QStringLiteral("PropertiesChanged")) {
+        EXPECT_TRUE(connection.connect(service, path, interface, member, this, SLOT(seen(QDBusMessage))));
+        // A round trip to the service behind the subscription: signals it emits from now on match.
+        connection.call(QDBusMessage::createMethodCall(service, path,
                                                        QStringLiteral("org.freedesktop.DBus.Introspectable"),
                                                        QStringLiteral("Introspect")));
     }
@@ -125,7 +127,7 @@ TEST_F(ScreenLockTest, FollowsTheLockedHintOfThisProcessesSession) {
     setLockedHint(*mock, QStringLiteral("c1"), true);
 
     start();
-    EXPECT_EQ(monitor->source(), ScreenLockMonitor::Source::Logind);
+    EXPECT_TRUE(monitor->followsLogind());
     EXPECT_TRUE(monitor->screenLocked());
 
     setLockedHint(*mock, QStringLiteral("c1"), false);
@@ -133,7 +135,7 @@ TEST_F(ScreenLockTest, FollowsTheLockedHintOfThisProcessesSession) {
     EXPECT_EQ(counts.unlocked, 1);
     EXPECT_EQ(counts.locked, 0);
 
-    SessionSignals other(system, sessionPath(QStringLiteral("c2")));
+    BusSignals other(system, sessionPath(QStringLiteral("c2")));
     setLockedHint(*mock, QStringLiteral("c2"), true);
     ASSERT_TRUE(test::waitUntil([&] { return other.count == 1; }));
     QCoreApplication::sendPostedEvents();
@@ -151,10 +153,10 @@ TEST_F(ScreenLockTest, FollowsTheSessionNamedByTheEnvironmentWhenThePidHasNone) 
     qputenv("XDG_SESSION_ID", "c2");
 
     start();
-    EXPECT_EQ(monitor->source(), ScreenLockMonitor::Source::Logind);
+    EXPECT_TRUE(monitor->followsLogind());
     EXPECT_FALSE(monitor->screenLocked());
 
-    SessionSignals other(system, sessionPath(QStringLiteral("c1")));
+    BusSignals other(system, sessionPath(QStringLiteral("c1")));
     setLockedHint(*mock, QStringLiteral("c1"), true);
     ASSERT_TRUE(test::waitUntil([&] { return other.count == 1; }));
     QCoreApplication::sendPostedEvents();
@@ -200,7 +202,7 @@ TEST_F(ScreenLockTest, WithoutOurLogindSessionFollowsTheScreenSaver) {
                                 QStringLiteral("ret = True")));
 
     start();
-    EXPECT_EQ(monitor->source(), ScreenLockMonitor::Source::ScreenSaver);
+    EXPECT_FALSE(monitor->followsLogind());
     ASSERT_TRUE(test::waitUntil([&] { return monitor->screenLocked(); }));
 
     ASSERT_TRUE(saver.emitSignal(path, name, QStringLiteral("ActiveChanged"), QStringLiteral("b"), {false}));
@@ -212,9 +214,37 @@ TEST_F(ScreenLockTest, WithoutOurLogindSessionFollowsTheScreenSaver) {
     EXPECT_EQ(counts.unlocked, 1);
 }
 
+TEST_F(ScreenLockTest, LockedWhileLogindOrALockerOnTheSessionBusSaysSo) {
+    const auto mock = logind(true);
+    const QString name = QStringLiteral("org.freedesktop.ScreenSaver");
+    const QString path = QStringLiteral("/org/freedesktop/ScreenSaver");
+    test::DBusMock saver(sessionBus, {name, path, name}, name);
+    ASSERT_TRUE(saver.ok());
+    start();
+    ASSERT_TRUE(monitor->followsLogind());
+
+    // A locker that leaves LockedHint alone.
+    ASSERT_TRUE(saver.emitSignal(path, name, QStringLiteral("ActiveChanged"), QStringLiteral("b"), {true}));
+    ASSERT_TRUE(test::waitUntil([&] { return monitor->screenLocked(); }));
+    BusSignals hint(system, sessionPath(QStringLiteral("c1")));
+    setLockedHint(*mock, QStringLiteral("c1"), true);
+    ASSERT_TRUE(test::waitUntil([&] { return hint.count == 1; }));
+    // The locker's word alone does not unlock what logind still calls locked.
+    BusSignals saverSignals(session, path, name, name, QStringLiteral("ActiveChanged"));
+    ASSERT_TRUE(saver.emitSignal(path, name, QStringLiteral("ActiveChanged"), QStringLiteral("b"), {false}));
+    ASSERT_TRUE(test::waitUntil([&] { return saverSignals.count == 1; }));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(monitor->screenLocked());
+
+    setLockedHint(*mock, QStringLiteral("c1"), false);
+    ASSERT_TRUE(test::waitUntil([&] { return !monitor->screenLocked(); }));
+    EXPECT_EQ(counts.locked, 1);
+    EXPECT_EQ(counts.unlocked, 1);
+}
+
 TEST_F(ScreenLockTest, ReadsALockerThatStartsAfterUs) {
     start();
-    EXPECT_EQ(monitor->source(), ScreenLockMonitor::Source::ScreenSaver);
+    EXPECT_FALSE(monitor->followsLogind());
     EXPECT_FALSE(monitor->screenLocked());
 
     const auto locker = test::DBusMock::fromTemplate(
