@@ -1,0 +1,669 @@
+#include "MenuView.h"
+
+#include "ChipButton.h"
+#include "DurationField.h"
+#include "Engine.h"
+#include "Fmt.h"
+#include "Ports.h"
+#include "PrefsBinding.h"
+#include "SettingsStore.h"
+#include "StateBadge.h"
+#include "Theme.h"
+#include "TimeField.h"
+#include "Updater.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace morvane {
+
+namespace {
+
+constexpr int kPadding = 14;
+constexpr int kItemSpacing = 12;
+constexpr int kSectionSpacing = 6;
+constexpr int kTimerSpacing = 4;
+constexpr int kBannerPadding = 8;
+constexpr qreal kBannerRadius = 8;
+constexpr int kCaptionIcon = 14;
+constexpr int kLineIcon = 16;
+constexpr int kFooterIcon = 16;
+
+const QString kHint = QStringLiteral("Clic derecho en el ícono o Ctrl+Alt+Super+J: activar/desactivar");
+
+using Tint = QColor (*)(const QPalette&);
+
+QColor bannerOrange(const QPalette&) {
+    return theme::withOpacity(theme::orange(), 0.12);
+}
+QColor bannerAccent(const QPalette& palette) {
+    return theme::withOpacity(theme::accent(palette), 0.12);
+}
+QColor dividerInk(const QPalette& palette) {
+    return theme::withOpacity(theme::primary(palette), 0.14);
+}
+
+// A rounded rectangle behind its children (the banners), or a hairline (the dividers); the
+// colour is read from the palette at paint time.
+class Fill final : public QWidget {
+public:
+    Fill(Tint tint, qreal radius, QWidget* parent = nullptr)
+        : QWidget(parent)
+        , m_tint(tint)
+        , m_radius(radius) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(m_tint(palette()));
+        p.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+    }
+
+private:
+    Tint m_tint;
+    qreal m_radius;
+};
+
+// An on/off switch. Its checked state is only ever set by the view from the engine: a click
+// asks the engine to toggle and the view shows what the engine then says.
+class Switch final : public QAbstractButton {
+public:
+    explicit Switch(QWidget* parent = nullptr)
+        : QAbstractButton(parent) {
+        setCheckable(true);
+        setFocusPolicy(Qt::StrongFocus);
+        setCursor(Qt::PointingHandCursor);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    QSize sizeHint() const override { return {40, 24}; }
+
+protected:
+    // QAbstractButton flips checked before emitting clicked; the view decides what is shown.
+    void nextCheckState() override {}
+
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+        const qreal r = track.height() / 2;
+        p.setPen(Qt::NoPen);
+        p.setBrush(isChecked() ? theme::accent(palette())
+                               : theme::withOpacity(theme::primary(palette()), 0.22));
+        p.drawRoundedRect(track, r, r);
+        if (hasFocus()) {
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(theme::withOpacity(theme::accent(palette()), 0.6), 2));
+            p.drawRoundedRect(track, r, r);
+            p.setPen(Qt::NoPen);
+        }
+        const qreal knob = track.height() - 4;
+        const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+        p.setBrush(QColor(0, 0, 0, 40));
+        p.drawEllipse(QRectF(x, track.top() + 2.5, knob, knob));
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+    }
+};
+
+QWidget* divider() {
+    auto* line = new Fill(dividerInk, 0);
+    line->setFixedHeight(1);
+    return line;
+}
+
+QLabel* label(const QString& text, const QFont& font, QWidget* parent = nullptr) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(font);
+    return l;
+}
+
+QPushButton* button(const QString& text, const QString& name, QWidget* parent = nullptr) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+// "Small" buttons of the banners: the caption font with the style's usual frame.
+QPushButton* smallButton(const QString& text, const QString& name) {
+    QPushButton* b = button(text, name);
+    b->setFont(theme::caption());
+    return b;
+}
+
+// A link-style button: accent-coloured underlined text that wraps when long, reachable with Tab
+// and pressed with Enter.
+QLabel* linkLabel(const QString& text, const QString& name, const QFont& font) {
+    auto* l = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()));
+    l->setObjectName(name);
+    l->setAccessibleName(text);
+    l->setFont(font);
+    l->setTextFormat(Qt::RichText);
+    l->setWordWrap(true);
+    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    return l;
+}
+
+QHBoxLayout* row(QWidget* parent = nullptr, int spacing = -1) {
+    auto* l = new QHBoxLayout(parent);
+    l->setContentsMargins(0, 0, 0, 0);
+    if (spacing >= 0)
+        l->setSpacing(spacing);
+    return l;
+}
+
+QWidget* rowWidget(const QList<QWidget*>& items, bool stretchBeforeLast) {
+    auto* w = new QWidget;
+    QHBoxLayout* l = row(w);
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (stretchBeforeLast && i == items.size() - 1)
+            l->addStretch(1);
+        l->addWidget(items[i]);
+    }
+    return w;
+}
+
+template <typename T> void setIfDifferent(QLabel* l, const T& text) {
+    if (l->text() != text)
+        l->setText(text);
+}
+
+} // namespace
+
+MenuView::MenuView(Engine& engine, SettingsStore& store, Updater& updater, const Clock& clock,
+                   QList<QuickDuration> quick, AppActions actions, QWidget* parent)
+    : QWidget(parent)
+    , m_engine(engine)
+    , m_store(store)
+    , m_updater(updater)
+    , m_clock(clock)
+    , m_quick(std::move(quick))
+    , m_actions(std::move(actions)) {
+    setObjectName(QStringLiteral("menuView"));
+    setFixedWidth(kWidth);
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    root->setSpacing(kItemSpacing);
+    root->addWidget(buildHeader());
+    root->addWidget(m_permission = buildPermissionBanner());
+    root->addWidget(m_update = buildUpdateBanner());
+    root->addWidget(m_timers = buildTimers());
+    root->addWidget(divider());
+    root->addWidget(buildActivateSection());
+    root->addWidget(buildProgramSection());
+    root->addWidget(buildPauseSection());
+    root->addWidget(divider());
+    root->addWidget(buildFooter());
+    setTabOrder();
+    applyColors();
+
+    connect(&m_engine, &Engine::changed, this, &MenuView::refresh);
+    connect(&m_store, &SettingsStore::changed, this, &MenuView::refresh);
+    connect(&m_updater, &Updater::changed, this, &MenuView::refresh);
+    refresh();
+}
+
+QList<QuickDuration> MenuView::defaultQuick() {
+    return {{QStringLiteral("15 min"), 900}, {QStringLiteral("30 min"), 1800},
+            {QStringLiteral("1 h"), 3600},   {QStringLiteral("2 h"), 7200},
+            {QStringLiteral("4 h"), 14400},  {QStringLiteral("8 h"), 28800}};
+}
+
+QList<QuickDuration> MenuView::pauseChips() {
+    return {{QStringLiteral("5 min"), 300}, {QStringLiteral("15 min"), 900}, {QStringLiteral("1 h"), 3600}};
+}
+
+QWidget* MenuView::buildHeader() {
+    auto* header = new QWidget;
+    QHBoxLayout* l = row(header);
+    m_badge = new StateBadge;
+    m_badge->setObjectName(QStringLiteral("stateBadge"));
+    l->addWidget(m_badge);
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(1);
+    column->addWidget(label(QStringLiteral("Morvane"), theme::headline()));
+    m_status = label(QString(), theme::caption());
+    m_status->setObjectName(QStringLiteral("statusLabel"));
+    // One line at most: the text is elided to whatever width the header leaves it.
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_status->installEventFilter(this);
+    m_secondaryLabels << m_status;
+    column->addWidget(m_status);
+    l->addLayout(column, 1);
+
+    m_switch = new Switch;
+    m_switch->setObjectName(QStringLiteral("enabledSwitch"));
+    m_switch->setAccessibleName(QStringLiteral("Activar o desactivar Morvane"));
+    connect(m_switch, &QAbstractButton::clicked, this, [this] {
+        m_engine.toggle(false);
+        m_switch->setChecked(m_engine.enabled());
+    });
+    l->addWidget(m_switch);
+    return header;
+}
+
+QWidget* MenuView::buildPermissionBanner() {
+    auto* banner = new Fill(bannerOrange, kBannerRadius);
+    banner->setObjectName(QStringLiteral("permissionBanner"));
+    auto* l = new QVBoxLayout(banner);
+    l->setContentsMargins(kBannerPadding, kBannerPadding, kBannerPadding, kBannerPadding);
+    l->setSpacing(6);
+
+    auto* warning = new QWidget;
+    QHBoxLayout* warningRow = row(warning, 6);
+    auto* icon = new QLabel;
+    m_symbolLabels << std::pair{icon, Symbol::warningTriangle};
+    QLabel* text =
+        label(QStringLiteral("Falta el permiso de Accesibilidad para mover el cursor."), theme::caption());
+    text->setWordWrap(true);
+    QPalette orange = text->palette();
+    orange.setColor(QPalette::WindowText, theme::orange());
+    text->setPalette(orange);
+    warningRow->addWidget(icon, 0, Qt::AlignTop);
+    warningRow->addWidget(text, 1);
+    l->addWidget(warning);
+
+    QLabel* advice =
+        label(QStringLiteral("Activá Morvane en la lista y después reiniciá la app."), theme::caption2());
+    advice->setWordWrap(true);
+    m_secondaryLabels << advice;
+    l->addWidget(advice);
+
+    QPushButton* grant = smallButton(QStringLiteral("Dar permiso…"), QStringLiteral("grantPermissionButton"));
+    QPushButton* relaunch =
+        smallButton(QStringLiteral("Reiniciar Morvane"), QStringLiteral("relaunchButton"));
+    auto* buttons = new QWidget;
+    QHBoxLayout* buttonRow = row(buttons, 8);
+    buttonRow->addWidget(grant);
+    buttonRow->addWidget(relaunch);
+    buttonRow->addStretch(1);
+    l->addWidget(buttons);
+
+    QLabel* reset = linkLabel(QStringLiteral("¿Ya está activado y sigue pidiendo? Restablecer permiso"),
+                              QStringLiteral("resetPermissionLink"), theme::caption2());
+    m_links << reset;
+    l->addWidget(reset);
+
+    connect(grant, &QPushButton::clicked, this, [this] {
+        if (m_actions.requestPermission)
+            m_actions.requestPermission();
+    });
+    connect(relaunch, &QPushButton::clicked, this, [this] {
+        if (m_actions.relaunch)
+            m_actions.relaunch();
+    });
+    connect(reset, &QLabel::linkActivated, this, [this] {
+        if (m_actions.resetPermission)
+            m_actions.resetPermission();
+    });
+    return banner;
+}
+
+QWidget* MenuView::buildUpdateBanner() {
+    auto* banner = new Fill(bannerAccent, kBannerRadius);
+    banner->setObjectName(QStringLiteral("updateBanner"));
+    QHBoxLayout* l = row(banner, 6);
+    l->setContentsMargins(kBannerPadding, kBannerPadding, kBannerPadding, kBannerPadding);
+    auto* icon = new QLabel;
+    m_symbolLabels << std::pair{icon, Symbol::arrowDownCircle};
+    m_updateText = label(QString(), theme::caption());
+    m_updateText->setObjectName(QStringLiteral("updateLabel"));
+    m_updateText->setWordWrap(true);
+    m_install = smallButton(QStringLiteral("Instalar"), QStringLiteral("installButton"));
+    l->addWidget(icon);
+    l->addWidget(m_updateText, 1);
+    l->addWidget(m_install);
+    connect(m_install, &QPushButton::clicked, this, [this] {
+        // Copied: install() publishes changes, and observers may replace what `available` holds.
+        if (const std::optional<UpdateInfo> info = m_updater.available())
+            m_updater.install(*info);
+    });
+    return banner;
+}
+
+QWidget* MenuView::buildTimers() {
+    auto* block = new QWidget;
+    block->setObjectName(QStringLiteral("timersBlock"));
+    auto* l = new QVBoxLayout(block);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(kTimerSpacing);
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        LineRow& line = m_lines[i];
+        line.row = new QWidget;
+        QHBoxLayout* r = row(line.row, 6);
+        line.icon = new QLabel;
+        line.icon->setFixedSize(kLineIcon, kLineIcon);
+        line.text = label(QString(), theme::callout());
+        line.text->setWordWrap(true); // a long schedule name must not widen the popover
+        line.text->setObjectName(QStringLiteral("timerLine%1").arg(i));
+        r->addWidget(line.icon);
+        r->addWidget(line.text, 1);
+        l->addWidget(line.row);
+    }
+    m_cancelTimers = linkLabel(QStringLiteral("Cancelar temporizadores"), QStringLiteral("cancelTimersLink"),
+                               theme::caption());
+    m_links << m_cancelTimers;
+    connect(m_cancelTimers, &QLabel::linkActivated, this, [this] { m_engine.cancelTimers(); });
+    l->addWidget(m_cancelTimers);
+    return block;
+}
+
+QWidget* MenuView::section(const QString& title, const QList<QWidget*>& rows) {
+    auto* box = new QWidget;
+    auto* l = new QVBoxLayout(box);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(kSectionSpacing);
+    QLabel* heading = label(title.toUpper(), theme::semibold(theme::caption()));
+    m_secondaryLabels << heading;
+    l->addWidget(heading);
+    for (QWidget* r : rows)
+        l->addWidget(r);
+    return box;
+}
+
+QWidget* MenuView::buildActivateSection() {
+    auto* grid = new QWidget;
+    auto* g = new QGridLayout(grid);
+    g->setContentsMargins(0, 0, 0, 0);
+    g->setHorizontalSpacing(6);
+    g->setVerticalSpacing(6);
+    for (int c = 0; c < 3; ++c)
+        g->setColumnStretch(c, 1);
+    for (qsizetype i = 0; i < m_quick.size(); ++i) {
+        const QuickDuration chip = m_quick[i];
+        auto* b = new ChipButton(chip.label);
+        b->setObjectName(QStringLiteral("quick:") + chip.label);
+        // Equal columns: the chips' own widths must not weigh in.
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        connect(b, &QPushButton::clicked, this,
+                [this, chip] { m_engine.activate(instant::plusSeconds(m_clock.now(), chip.seconds)); });
+        g->addWidget(b, int(i / 3), int(i % 3));
+    }
+
+    m_activateFor = new DurationField;
+    m_activateFor->setObjectName(QStringLiteral("activateFor"));
+    bindDuration(m_activateFor, m_store, &Prefs::customActivateMinutes);
+    m_activateForButton = button(QStringLiteral("Activar"), QStringLiteral("activateForButton"));
+    connect(m_activateForButton, &QPushButton::clicked, this, [this] {
+        const double seconds = double(m_store.p().customActivateMinutes) * 60;
+        m_engine.activate(instant::plusSeconds(m_clock.now(), seconds));
+    });
+    connect(m_activateFor, &DurationField::submitted, m_activateForButton, &QPushButton::click);
+
+    auto* until = new TimeField;
+    until->setObjectName(QStringLiteral("untilTime"));
+    until->setAccessibleName(QStringLiteral("Hasta las"));
+    bindTime(until, m_store, &Prefs::lastUntilMinutes, m_clock);
+    QPushButton* untilButton = button(QStringLiteral("Activar"), QStringLiteral("activateUntilButton"));
+    connect(untilButton, &QPushButton::clicked, this, [this] {
+        m_engine.activate(
+            Fmt::nextOccurrence(m_store.p().lastUntilMinutes, m_clock.now(), m_clock.timeZone()));
+    });
+
+    return section(
+        QStringLiteral("Activar por"),
+        {grid,
+         rowWidget({label(QStringLiteral("Durante"), font()), m_activateFor, m_activateForButton}, true),
+         rowWidget({label(QStringLiteral("Hasta las"), font()), until, untilButton}, true)});
+}
+
+QWidget* MenuView::buildProgramSection() {
+    auto* start = new TimeField;
+    start->setObjectName(QStringLiteral("startTime"));
+    start->setAccessibleName(QStringLiteral("Encender a las"));
+    bindTime(start, m_store, &Prefs::lastStartMinutes, m_clock);
+
+    auto* stopEnabled = new QCheckBox(QStringLiteral("Apagar a las"));
+    stopEnabled->setObjectName(QStringLiteral("stopEnabled"));
+    bindToggle(stopEnabled, m_store, &Prefs::lastStopEnabled);
+    auto* stop = new TimeField;
+    stop->setObjectName(QStringLiteral("stopTime"));
+    stop->setAccessibleName(QStringLiteral("Apagar a las"));
+    bindTime(stop, m_store, &Prefs::lastStopMinutes, m_clock);
+    bindEnabled(stop, m_store, &Prefs::lastStopEnabled);
+
+    QPushButton* plan = button(QStringLiteral("Programar"), QStringLiteral("programarButton"));
+    connect(plan, &QPushButton::clicked, this, &MenuView::programar);
+
+    return section(QStringLiteral("Programar"),
+                   {rowWidget({label(QStringLiteral("Encender a las"), font()), start}, true),
+                    rowWidget({stopEnabled, stop}, true), rowWidget({plan}, true)});
+}
+
+QWidget* MenuView::buildPauseSection() {
+    auto* chips = new QWidget;
+    QHBoxLayout* chipRow = row(chips, 6);
+    for (const QuickDuration& chip : pauseChips()) {
+        auto* b = new ChipButton(chip.label);
+        b->setObjectName(QStringLiteral("pause:") + chip.label);
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        connect(b, &QPushButton::clicked, this, [this, seconds = chip.seconds] { m_engine.pause(seconds); });
+        chipRow->addWidget(b, 1);
+    }
+
+    m_pauseFor = new DurationField;
+    m_pauseFor->setObjectName(QStringLiteral("pauseFor"));
+    bindDuration(m_pauseFor, m_store, &Prefs::customPauseMinutes);
+    m_pauseForButton = button(QStringLiteral("Pausar"), QStringLiteral("pauseForButton"));
+    connect(m_pauseForButton, &QPushButton::clicked, this,
+            [this] { m_engine.pause(double(m_store.p().customPauseMinutes) * 60); });
+    connect(m_pauseFor, &DurationField::submitted, m_pauseForButton, &QPushButton::click);
+
+    return section(
+        QStringLiteral("Pausar"),
+        {chips, rowWidget({label(QStringLiteral("Durante"), font()), m_pauseFor, m_pauseForButton}, true)});
+}
+
+QWidget* MenuView::buildFooter() {
+    auto* footer = new QWidget;
+    QHBoxLayout* l = row(footer);
+    m_footer = label(QString(), theme::caption2());
+    m_footer->setObjectName(QStringLiteral("footerLabel"));
+    m_footer->setWordWrap(true);
+    m_secondaryLabels << m_footer;
+    l->addWidget(m_footer, 1);
+
+    const auto iconButton = [this](Symbol symbol, const QString& name, const QString& tip) {
+        auto* b = new QToolButton;
+        b->setObjectName(name);
+        b->setToolTip(tip);
+        b->setAccessibleName(tip);
+        b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::StrongFocus);
+        b->setIconSize(QSize(kFooterIcon, kFooterIcon));
+        m_symbolButtons << std::pair<QAbstractButton*, Symbol>{b, symbol};
+        return b;
+    };
+    QToolButton* settings =
+        iconButton(Symbol::gear, QStringLiteral("settingsButton"), QStringLiteral("Preferencias"));
+    QToolButton* quit = iconButton(Symbol::power, QStringLiteral("quitButton"), QStringLiteral("Salir"));
+    l->addWidget(settings);
+    l->addWidget(quit);
+    connect(settings, &QToolButton::clicked, this, [this] {
+        if (m_actions.closePopover)
+            m_actions.closePopover();
+        if (m_actions.showSettings)
+            m_actions.showSettings(SettingsTab::general);
+    });
+    connect(quit, &QToolButton::clicked, this, [this] {
+        if (m_actions.quit)
+            m_actions.quit();
+    });
+    return footer;
+}
+
+void MenuView::setTabOrder() {
+    // Layouts were filled top to bottom, but the widgets were created inside helpers in a
+    // different order; the keyboard must follow what the eye sees.
+    QList<QWidget*> chain{m_switch};
+    const auto add = [&](const QString& name) {
+        if (auto* w = findChild<QWidget*>(name))
+            chain << w;
+    };
+    const auto addDuration = [&](DurationField* field) {
+        chain << field->findChild<QWidget*>(QStringLiteral("hours"))
+              << field->findChild<QWidget*>(QStringLiteral("minutes"));
+    };
+    for (const char* name : {"grantPermissionButton", "relaunchButton", "resetPermissionLink",
+                             "installButton", "cancelTimersLink"})
+        add(QLatin1String(name));
+    for (const QuickDuration& chip : m_quick)
+        add(QStringLiteral("quick:") + chip.label);
+    addDuration(m_activateFor);
+    for (const char* name : {"activateForButton", "untilTime", "activateUntilButton", "startTime",
+                             "stopEnabled", "stopTime", "programarButton"})
+        add(QLatin1String(name));
+    for (const QuickDuration& chip : pauseChips())
+        add(QStringLiteral("pause:") + chip.label);
+    addDuration(m_pauseFor);
+    for (const char* name : {"pauseForButton", "settingsButton", "quitButton"})
+        add(QLatin1String(name));
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void MenuView::refresh() {
+    refreshHeader();
+
+    const Prefs& p = m_store.p();
+    const bool needsPermission = !m_engine.accessibilityOK() && p.mode != JiggleMode::zen;
+    if (m_permission->isHidden() == needsPermission)
+        m_permission->setHidden(!needsPermission);
+
+    const std::optional<UpdateInfo>& available = m_updater.available();
+    if (m_update->isHidden() == available.has_value())
+        m_update->setHidden(!available);
+    if (available) {
+        setIfDifferent(m_updateText,
+                       QStringLiteral("Versión ") + available->version + QStringLiteral(" disponible"));
+        const bool busy = m_updater.busy();
+        m_install->setText(busy ? QStringLiteral("Instalando…") : QStringLiteral("Instalar"));
+        m_install->setEnabled(!busy);
+    }
+
+    refreshTimers();
+    m_activateForButton->setEnabled(p.customActivateMinutes >= 1);
+    m_pauseForButton->setEnabled(p.customPauseMinutes >= 1);
+    refreshFooter();
+
+    const QSize hint = sizeHint();
+    if (hint != m_announcedSize) {
+        const bool first = !m_announcedSize.isValid();
+        m_announcedSize = hint;
+        updateGeometry();
+        if (!first)
+            Q_EMIT preferredSizeChanged(hint);
+    }
+}
+
+void MenuView::refreshHeader() {
+    m_badge->setState({m_engine.enabled(), m_engine.blocked(), m_engine.working()});
+    if (m_switch->isChecked() != m_engine.enabled())
+        m_switch->setChecked(m_engine.enabled());
+    elideStatus();
+}
+
+void MenuView::elideStatus() {
+    const QString& status = m_engine.status();
+    const QString shown = m_status->fontMetrics().elidedText(status, Qt::ElideRight, m_status->width());
+    setIfDifferent(m_status, shown);
+    const QString tip = shown == status ? QString() : status;
+    if (m_status->toolTip() != tip)
+        m_status->setToolTip(tip);
+}
+
+void MenuView::refreshTimers() {
+    const QList<Line> lines = timerLines();
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        LineRow& row = m_lines[i];
+        const bool used = qsizetype(i) < lines.size();
+        if (used) {
+            const Line& line = lines[qsizetype(i)];
+            if (row.shown != line.icon) {
+                row.shown = line.icon;
+                row.icon->setPixmap(
+                    symbols::pixmap(line.icon, kLineIcon, theme::primary(palette()), devicePixelRatioF()));
+            }
+            setIfDifferent(row.text, line.text);
+        }
+        if (row.row->isHidden() == used)
+            row.row->setHidden(!used);
+    }
+    const bool cancel = m_engine.hasTimers();
+    if (m_cancelTimers->isHidden() == cancel)
+        m_cancelTimers->setHidden(!cancel);
+    if (m_timers->isHidden() != lines.isEmpty())
+        m_timers->setHidden(lines.isEmpty());
+}
+
+void MenuView::refreshFooter() {
+    const OptInstant& last = m_engine.lastJiggle();
+    if (!last) {
+        setIfDifferent(m_footer, kHint);
+        return;
+    }
+    setIfDifferent(m_footer, QString::number(m_engine.jiggleCount()) +
+                                 QStringLiteral(" movimientos · último ") +
+                                 Fmt::time(*last, m_clock.timeZone(), m_engine.now()));
+}
+
+void MenuView::applyColors() {
+    const QPalette& pal = palette();
+    for (QLabel* l : std::as_const(m_secondaryLabels))
+        theme::setSecondary(l);
+    for (const auto& [l, symbol] : std::as_const(m_symbolLabels)) {
+        const QColor ink = symbol == Symbol::warningTriangle ? theme::orange() : theme::accent(pal);
+        l->setPixmap(symbols::pixmap(symbol, kCaptionIcon, ink, devicePixelRatioF()));
+    }
+    for (const auto& [b, symbol] : std::as_const(m_symbolButtons)) {
+        QIcon icon;
+        for (const qreal dpr : {1.0, 2.0})
+            icon.addPixmap(symbols::pixmap(symbol, kFooterIcon, theme::secondary(pal), dpr));
+        b->setIcon(icon);
+    }
+    for (QLabel* link : std::as_const(m_links)) {
+        QPalette lp = link->palette();
+        lp.setColor(QPalette::Link, theme::accent(pal));
+        link->setPalette(lp);
+    }
+    // The timer icons are drawn again by the next refresh.
+    for (LineRow& row : m_lines)
+        row.shown.reset();
+}
+
+void MenuView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        applyColors();
+        refreshTimers();
+    }
+    QWidget::changeEvent(event);
+}
+
+bool MenuView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_status && event->type() == QEvent::Resize)
+        elideStatus();
+    return QWidget::eventFilter(watched, event);
+}
+
+QSize MenuView::sizeHint() const {
+    QLayout* l = layout();
+    const int height = l->hasHeightForWidth() ? l->heightForWidth(kWidth) : l->sizeHint().height();
+    return {kWidth, height};
+}
+
+QSize MenuView::minimumSizeHint() const {
+    return sizeHint();
+}
+
+} // namespace morvane

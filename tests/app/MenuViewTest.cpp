@@ -1,0 +1,379 @@
+// The popover on the real engine with fake ports: what it shows for each engine state, and what
+// each control asks of the engine, the updater and the application, driven as a user would.
+#include "MenuView.h"
+
+#include "Fmt.h"
+#include "StateBadge.h"
+#include "Theme.h"
+#include "UiRig.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace morvane;
+using namespace morvane::test;
+
+namespace morvane {
+inline void PrintTo(const MenuView::Line& l, std::ostream* os) {
+    *os << int(l.icon) << ' ' << l.text.toStdString();
+}
+} // namespace morvane
+
+namespace {
+
+Instant at(int day, int hour, int minute = 0) {
+    return QDateTime(QDate(2026, 12, day), QTime(hour, minute), Qt::UTC);
+}
+
+struct MenuViewTest : ::testing::Test {
+    UiRig rig;
+    std::unique_ptr<MenuView> view;
+
+    explicit MenuViewTest(UpdaterOptions options = UiRig::unreachableFeed())
+        : rig(options) {}
+
+    void build() {
+        view = std::make_unique<MenuView>(*rig.engine, *rig.store, *rig.updater, rig.clock,
+                                          MenuView::defaultQuick(), rig.actions);
+        view->show();
+    }
+    template <typename T = QWidget> T* find(const QString& name) {
+        T* w = view->findChild<T*>(name);
+        EXPECT_TRUE(w) << name.toStdString();
+        return w;
+    }
+    // Buttons at their centre; links on their first letter.
+    void click(const QString& name) {
+        QWidget* w = find(name);
+        const bool link = qobject_cast<QLabel*>(w);
+        QTest::mouseClick(w, Qt::LeftButton, {}, link ? QPoint(3, w->fontMetrics().height() / 2) : QPoint());
+    }
+    bool shown(const QString& name) { return find(name)->isVisible(); }
+    QStringList lineTexts() {
+        QStringList texts;
+        for (int i = 0; i < 4; ++i)
+            if (auto* l = find<QLabel>(QStringLiteral("timerLine%1").arg(i)); l->isVisible())
+                texts << l->text();
+        return texts;
+    }
+    QLineEdit* part(const QString& field, const QString& name) {
+        return find(field)->findChild<QLineEdit*>(name);
+    }
+    void type(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+};
+
+TEST(MenuViewLines, OrderAndFallbackToNextSchedule) {
+    const Instant now = at(2, 12);
+    Prefs prefs;
+    prefs.schedulesEnabled = true;
+    MenuView::TimerState all{now, at(2, 12, 30), at(2, 14), at(2, 16), at(2, 12, 5), Schedule{}};
+    const QTimeZone utc("UTC");
+    EXPECT_EQ(MenuView::timerLines(all, prefs, utc),
+              (QList<MenuView::Line>{{Symbol::timer, "Se apaga en 30:00 (12:30)"},
+                                     {Symbol::alarm, "Se enciende a las 14:00 hasta las 16:00"},
+                                     {Symbol::pauseCircle, "En pausa, vuelve en 5:00"},
+                                     {Symbol::calendar, "Horario laboral hasta las 18:00"}}));
+
+    // A running schedule whose occurrence does not contain now gives way to the next start.
+    Schedule sundays;
+    sundays.days = {1};
+    const MenuView::TimerState stale{now, {}, {}, {}, {}, sundays};
+    const QString thursday = Fmt::time(at(3, 9), utc, now);
+    EXPECT_EQ(MenuView::timerLines(stale, prefs, utc),
+              (QList<MenuView::Line>{{Symbol::calendar, "Próximo horario: " + thursday}}));
+    prefs.schedulesEnabled = false;
+    EXPECT_TRUE(MenuView::timerLines(stale, prefs, utc).isEmpty());
+}
+
+TEST_F(MenuViewTest, TimersBlockFollowsTheEngine) {
+    rig.prefs([](Prefs& p) { p.schedulesEnabled = true; });
+    rig.start(); // Wednesday 12:00, inside the default weekday schedule
+    build();
+    rig.engine->activate(at(2, 12, 30));
+    rig.engine->schedule(at(2, 14), std::nullopt);
+    EXPECT_EQ(lineTexts(), (QStringList{"Se apaga en 30:00 (12:30)", "Se enciende a las 14:00",
+                                        "Horario laboral hasta las 18:00"}));
+    EXPECT_TRUE(shown("cancelTimersLink"));
+
+    rig.engine->pause(300);
+    EXPECT_EQ(lineTexts(), (QStringList{"Se enciende a las 14:00", "En pausa, vuelve en 5:00",
+                                        "Horario laboral hasta las 18:00"}));
+
+    click("cancelTimersLink");
+    EXPECT_FALSE(rig.engine->hasTimers());
+    EXPECT_EQ(lineTexts(), QStringList{"Horario laboral hasta las 18:00"});
+    EXPECT_FALSE(shown("cancelTimersLink"));
+}
+
+TEST_F(MenuViewTest, NextScheduleLineOrNoBlockAtAll) {
+    rig.clock.t = at(2, 19);
+    rig.prefs([](Prefs& p) { p.schedulesEnabled = true; });
+    rig.start();
+    build();
+    EXPECT_EQ(lineTexts(), QStringList{"Próximo horario: " + Fmt::time(at(3, 9), rig.clock.zone, at(2, 19))});
+    EXPECT_FALSE(shown("cancelTimersLink"));
+
+    const int withLine = view->sizeHint().height();
+    rig.prefs([](Prefs& p) { p.schedulesEnabled = false; });
+    EXPECT_FALSE(shown("timersBlock"));
+    EXPECT_LT(view->sizeHint().height(), withLine);
+}
+
+TEST_F(MenuViewTest, TickUpdatesCountdownWithoutNewWidgets) {
+    rig.start();
+    build();
+    rig.engine->activate(at(2, 12, 30));
+    const qsizetype widgets = view->findChildren<QWidget*>().size();
+    const qsizetype objects = view->findChildren<QObject*>().size();
+    EXPECT_EQ(lineTexts(), QStringList{"Se apaga en 30:00 (12:30)"});
+    rig.tick();
+    EXPECT_EQ(lineTexts(), QStringList{"Se apaga en 29:59 (12:30)"});
+    EXPECT_EQ(view->findChildren<QWidget*>().size(), widgets);
+    EXPECT_EQ(view->findChildren<QObject*>().size(), objects);
+}
+
+TEST_F(MenuViewTest, PermissionBannerByMode) {
+    rig.trust.answer = false;
+    rig.start();
+    build();
+    QSignalSpy resized(view.get(), &MenuView::preferredSizeChanged);
+    for (const auto& [mode, expected] :
+         {std::pair{JiggleMode::standard, true}, std::pair{JiggleMode::zen, false},
+          std::pair{JiggleMode::click, true}}) {
+        rig.prefs([mode = mode](Prefs& p) { p.mode = mode; });
+        EXPECT_EQ(shown("permissionBanner"), expected) << toText(mode).toStdString();
+    }
+    EXPECT_EQ(resized.size(), 2); // hidden for zen, shown again for click
+    EXPECT_EQ(view->sizeHint(), resized.last().at(0).toSize());
+    EXPECT_EQ(view->sizeHint().width(), MenuView::kWidth);
+}
+
+TEST_F(MenuViewTest, ButtonsCallTheApplication) {
+    rig.trust.answer = false;
+    rig.start();
+    build();
+    const std::pair<const char*, QStringList> cases[] = {
+        {"grantPermissionButton", {"requestPermission"}},
+        {"relaunchButton", {"relaunch"}},
+        {"resetPermissionLink", {"resetPermission"}},
+        {"settingsButton", {"closePopover", "showSettings:0"}},
+        {"quitButton", {"quit"}},
+    };
+    for (const auto& [name, calls] : cases) {
+        rig.calls.clear();
+        click(name);
+        EXPECT_EQ(rig.calls, calls) << name;
+    }
+    EXPECT_EQ(find<QAbstractButton>("settingsButton")->toolTip(), "Preferencias");
+    EXPECT_EQ(find<QAbstractButton>("quitButton")->accessibleName(), "Salir");
+}
+
+TEST_F(MenuViewTest, ControlsUseTheWallClockAtThePress) {
+    rig.prefs([](Prefs& p) {
+        p.customActivateMinutes = 90;
+        p.customPauseMinutes = 30;
+        p.lastUntilMinutes = 1080;
+    });
+    rig.start();
+    build();
+    // The engine's now stays at 12:00; the buttons must read the clock.
+    rig.clock.t = at(2, 12, 17);
+    const auto stopAt = [&] { return rig.engine->stopAt(); };
+    const auto pausedUntil = [&] { return rig.engine->pausedUntil(); };
+    const std::tuple<const char*, std::function<OptInstant()>, Instant> cases[] = {
+        {"quick:1 h", stopAt, at(2, 13, 17)},         {"quick:8 h", stopAt, at(2, 20, 17)},
+        {"activateForButton", stopAt, at(2, 13, 47)}, {"activateUntilButton", stopAt, at(2, 18)},
+        {"pause:5 min", pausedUntil, at(2, 12, 22)},  {"pauseForButton", pausedUntil, at(2, 12, 47)},
+    };
+    for (const auto& [name, read, expected] : cases) {
+        click(name);
+        EXPECT_EQ(read(), expected) << name;
+    }
+}
+
+TEST_F(MenuViewTest, ProgramarWithAndWithoutStop) {
+    rig.clock.t = at(2, 10);
+    rig.prefs([](Prefs& p) {
+        p.lastStartMinutes = 540;
+        p.lastStopMinutes = 480;
+    });
+    rig.start();
+    build();
+    click("programarButton");
+    EXPECT_EQ(rig.engine->startAt(), at(3, 9));
+    EXPECT_EQ(rig.engine->plannedStopAt(), at(4, 8));
+
+    click("stopEnabled");
+    EXPECT_FALSE(rig.store->p().lastStopEnabled);
+    EXPECT_FALSE(find("stopTime")->isEnabled());
+    click("programarButton");
+    EXPECT_EQ(rig.engine->startAt(), at(3, 9));
+    EXPECT_EQ(rig.engine->plannedStopAt(), std::nullopt);
+}
+
+TEST_F(MenuViewTest, DurationFieldClampsEachPart) {
+    rig.start();
+    build();
+    const std::tuple<const char*, const char*, std::int64_t> cases[] = {
+        {"hours", "150", 99 * 60 + 30}, {"minutes", "75", 60 + 59}, {"hours", "-3", 30},
+        {"minutes", "-3", 60},          {"hours", "x", 90},         {"minutes", "", 90},
+    };
+    for (const auto& [name, typed, expected] : cases) {
+        rig.prefs([](Prefs& p) { p.customActivateMinutes = 90; });
+        QLineEdit* edit = part("activateFor", name);
+        type(edit, typed);
+        EXPECT_EQ(rig.store->p().customActivateMinutes, expected) << name << " " << typed;
+        EXPECT_EQ(edit->text(),
+                  QString::number(std::string_view(name) == "hours" ? expected / 60 : expected % 60));
+    }
+}
+
+TEST_F(MenuViewTest, ZeroMinutesDisablesAndEnterPresses) {
+    rig.prefs([](Prefs& p) { p.customPauseMinutes = 0; });
+    rig.start();
+    build();
+    EXPECT_FALSE(find("pauseForButton")->isEnabled());
+    type(part("pauseFor", "minutes"), "45");
+    EXPECT_TRUE(find("pauseForButton")->isEnabled());
+    EXPECT_EQ(rig.engine->pausedUntil(), at(2, 12, 45));
+}
+
+TEST_F(MenuViewTest, FooterHintThenCount) {
+    rig.start();
+    build();
+    EXPECT_EQ(find<QLabel>("footerLabel")->text(),
+              "Clic derecho en el ícono o Ctrl+Alt+Super+J: activar/desactivar");
+    rig.engine->doJiggle(rig.clock.t);
+    EXPECT_EQ(find<QLabel>("footerLabel")->text(), "1 movimientos · último 12:00");
+    rig.engine->doJiggle(at(2, 12, 3));
+    EXPECT_EQ(find<QLabel>("footerLabel")->text(), "2 movimientos · último 12:03");
+}
+
+TEST_F(MenuViewTest, SwitchOnlyAsksTheEngineToToggle) {
+    rig.start();
+    build();
+    auto* toggle = find<QAbstractButton>("enabledSwitch");
+    rig.engine->pause(300);
+    EXPECT_FALSE(toggle->isChecked());
+    click("enabledSwitch");
+    // A toggle ends the pause; switching on directly would have left it running.
+    EXPECT_TRUE(rig.engine->enabled());
+    EXPECT_EQ(rig.engine->pausedUntil(), std::nullopt);
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_TRUE(rig.notifier.sent.empty());
+    QTest::keyClick(toggle, Qt::Key_Space);
+    EXPECT_FALSE(rig.engine->enabled());
+    EXPECT_FALSE(toggle->isChecked());
+    rig.engine->activate(at(2, 13));
+    EXPECT_TRUE(toggle->isChecked());
+}
+
+TEST_F(MenuViewTest, BadgeColourFollowsState) {
+    rig.prefs([](Prefs& p) { p.policy = TriggerPolicy::always; });
+    rig.start();
+    build();
+    const auto centreLeft = [&] { return find("stateBadge")->grab().toImage().pixelColor(4, 17); };
+    const QPalette pal = view->palette();
+    EXPECT_EQ(centreLeft().hsvSaturation(), 0); // a translucent grey while off
+    rig.engine->setEnabled(true);
+    EXPECT_EQ(centreLeft(), theme::accent(pal));
+    rig.ticks(5); // the first movement comes due
+    ASSERT_TRUE(rig.engine->working());
+    EXPECT_EQ(centreLeft(), theme::green());
+    rig.screenLock.locked = true;
+    rig.tick();
+    EXPECT_EQ(centreLeft(), theme::orange());
+}
+
+struct MenuViewUpdateTest : MenuViewTest {
+    static UpdaterOptions feed() {
+        UpdaterOptions o = UiRig::unreachableFeed();
+        const QByteArray json = R"({"version":"2.0.0","build":99,"url":"https://127.0.0.1:9/a.zip",)"
+                                R"("sha256":"00","signature":"AA=="})";
+        o.feedUrl =
+            QUrl(QStringLiteral("data:application/json;base64,") + QString::fromLatin1(json.toBase64()));
+        return o;
+    }
+    MenuViewUpdateTest()
+        : MenuViewTest(feed()) {}
+};
+
+TEST_F(MenuViewUpdateTest, InstallReadsInstalandoWhileBusy) {
+    rig.start();
+    build();
+    EXPECT_FALSE(shown("updateBanner"));
+    rig.updater->check(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.updater->available().has_value(); }, 10000));
+    EXPECT_EQ(find<QLabel>("updateLabel")->text(), "Versión 2.0.0 disponible");
+    auto* install = find<QAbstractButton>("installButton");
+    EXPECT_EQ(install->text(), "Instalar");
+    click("installButton");
+    EXPECT_TRUE(rig.updater->busy());
+    EXPECT_EQ(install->text(), "Instalando…");
+    EXPECT_FALSE(install->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.updater->busy(); }, 20000));
+    EXPECT_EQ(install->text(), "Instalar");
+    EXPECT_TRUE(install->isEnabled());
+}
+
+TEST_F(MenuViewTest, TabFollowsVisualOrder) {
+    rig.start();
+    build();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    find("enabledSwitch")->setFocus();
+    QStringList order;
+    for (int i = 0; i < 26; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget()->objectName();
+    }
+    // A time field takes two steps: its hours, then its minutes.
+    EXPECT_EQ(order,
+              (QStringList{"quick:15 min",      "quick:30 min",    "quick:1 h",   "quick:2 h",
+                           "quick:4 h",         "quick:8 h",       "hours",       "minutes",
+                           "activateForButton", "untilTime",       "untilTime",   "activateUntilButton",
+                           "startTime",         "startTime",       "stopEnabled", "stopTime",
+                           "stopTime",          "programarButton", "pause:5 min", "pause:15 min",
+                           "pause:1 h",         "hours",           "minutes",     "pauseForButton",
+                           "settingsButton",    "quitButton"}));
+}
+
+// Pictures of the popover with every part present, for a person to look at.
+TEST_F(MenuViewUpdateTest, RendersLightAndDark) {
+    rig.prefs([](Prefs& p) { p.schedulesEnabled = true; });
+    rig.start();
+    rig.engine->activate(at(2, 13, 30));
+    rig.engine->schedule(at(3, 8), at(3, 17));
+    rig.engine->doJiggle(at(2, 12));
+    rig.trust.answer = false;
+    rig.engine->doJiggle(at(2, 12)); // finds the permission gone
+    rig.updater->check(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.updater->available().has_value(); }, 10000));
+    auto& app = *static_cast<QApplication*>(QCoreApplication::instance());
+    for (const bool dark : {false, true}) {
+        theme::applyAppearance(app, dark);
+        build();
+        view->resize(view->sizeHint());
+        const QImage image = view->grab().toImage();
+        EXPECT_EQ(image.size(), view->sizeHint());
+        EXPECT_EQ(lineTexts().size(), 3);
+        const QString name = dark ? QStringLiteral("/menu-dark.png") : QStringLiteral("/menu-light.png");
+        EXPECT_TRUE(image.save(QCoreApplication::applicationDirPath() + name));
+    }
+    theme::applyAppearance(app, false);
+}
+
+} // namespace
