@@ -1,6 +1,7 @@
 #include "Unpacker.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QSet>
 
@@ -23,6 +24,11 @@ constexpr quint32 kZip64EndLocator = 0x07064b50;
 constexpr quint32 kZip64End = 0x06064b50;
 constexpr qsizetype kMaxPathBytes = 4096;
 constexpr qsizetype kMaxNameBytes = 255;
+// As many links as the kernel follows in one lookup.
+constexpr int kMaxLinkHops = 40;
+// Words walked while resolving all the links of one archive: ample for any real bundle, and a
+// bound on the work a crafted chain of long targets can ask for.
+constexpr qint64 kMaxLinkSteps = qint64(1) << 20;
 
 quint64 le(QByteArrayView b, qsizetype at, int bytes) {
     quint64 v = 0;
@@ -100,6 +106,8 @@ public:
             result = extract(a, entry);
         }
         archive_read_free(a);
+        if (result == UnpackError::none)
+            result = checkLinks();
         return result;
     }
 
@@ -147,7 +155,7 @@ private:
         case AE_IFDIR:
             return directory(parent.get(), name);
         case AE_IFLNK:
-            return symlink(entry, parts, parent.get(), name);
+            return symlink(entry, path, parent.get(), name);
         default:
             return file(a, entry, parent.get(), name);
         }
@@ -164,32 +172,66 @@ private:
         return errno == EEXIST ? UnpackError::duplicate : UnpackError::io;
     }
 
-    UnpackError symlink(archive_entry* entry, const QList<QByteArray>& parts, int parentFd,
-                        const char* name) {
+    UnpackError symlink(archive_entry* entry, const QByteArray& path, int parentFd, const char* name) {
         const char* rawTarget = archive_entry_symlink_utf8(entry);
-        if (!rawTarget || parts.size() < 2)
+        if (!rawTarget || !path.contains('/'))
             return UnpackError::linkTarget;
         const QByteArray target(rawTarget);
         if (target.isEmpty() || target.startsWith('/') || target.size() > kMaxPathBytes)
             return UnpackError::linkTarget;
-        // Resolved by its words alone, the target must stay below the link's top-level folder.
-        qsizetype depth = parts.size() - 1;
-        for (const QByteArray& word : target.split('/')) {
-            for (const char ch : word) {
-                if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
-                    return UnpackError::linkTarget;
-            }
-            if (word.isEmpty() || word == ".")
-                continue;
-            if (word == "..") {
-                if (--depth < 1)
-                    return UnpackError::linkTarget;
-            } else {
-                ++depth;
-            }
+        for (const char ch : target) {
+            if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+                return UnpackError::linkTarget;
         }
         if (::symlinkat(target.constData(), parentFd, name) != 0)
             return errno == EEXIST ? UnpackError::duplicate : UnpackError::io;
+        // Where it leads depends on the links beside it, some perhaps still to come: judged once
+        // everything is out.
+        m_links.insert(path, target);
+        return UnpackError::none;
+    }
+
+    // Every link, followed through the others as the kernel would, stays inside its top-level
+    // folder at every step. Words alone are not enough: with lib/up -> .., the target
+    // up/../.. reads as one level up and leads two levels above lib.
+    UnpackError checkLinks() const {
+        qint64 steps = 0;
+        for (auto link = m_links.cbegin(); link != m_links.cend(); ++link) {
+            QList<QByteArray> here = link.key().split('/');
+            here.removeLast();
+            // The words still to walk, the next one last.
+            QList<QByteArray> todo;
+            const auto follow = [&todo](const QByteArray& target) {
+                const QList<QByteArray> words = target.split('/');
+                for (auto word = words.crbegin(); word != words.crend(); ++word)
+                    todo.append(*word);
+            };
+            follow(link.value());
+            int hops = 1;
+            while (!todo.isEmpty()) {
+                if (++steps > kMaxLinkSteps)
+                    return UnpackError::linkTarget;
+                const QByteArray word = todo.takeLast();
+                if (word.isEmpty() || word == ".")
+                    continue;
+                if (word == "..") {
+                    here.removeLast();
+                    if (here.isEmpty())
+                        return UnpackError::linkTarget;
+                    continue;
+                }
+                here.append(word);
+                if (here.size() > m_limits.maxDepth)
+                    return UnpackError::linkTarget;
+                const auto next = m_links.constFind(here.join('/'));
+                if (next == m_links.cend())
+                    continue;
+                if (++hops > kMaxLinkHops)
+                    return UnpackError::linkTarget;
+                here.removeLast();
+                follow(*next);
+            }
+        }
         return UnpackError::none;
     }
 
@@ -240,6 +282,7 @@ private:
     const UnpackLimits& m_limits;
     const std::function<void()>& m_afterFirstFile;
     QSet<QByteArray> m_seen;
+    QHash<QByteArray, QByteArray> m_links; // path -> target, of every link unpacked
     qint64 m_entries = 0;
     qint64 m_total = 0;
     bool m_wroteFile = false;

@@ -20,7 +20,7 @@ enum class UnpackError {
     framing,    // not exactly one ZIP archive: bytes before or after it, truncated, split
     format,     // libarchive could not read an entry or its data
     path,       // absolute, "..", ".", empty or control-character components, too deep or long
-    linkTarget, // a symlink that is absolute or climbs out of its top-level folder
+    linkTarget, // a symlink that is absolute or, followed through the others, leaves its top-level folder
     entryType,  // hard link, device, FIFO, socket
     duplicate,  // a second entry for a path already unpacked
     tooLarge,   // more bytes than maxTotalBytes
@@ -35,7 +35,8 @@ UnpackError checkZipFraming(QByteArrayView zip, qint64 maxEntries);
 
 // Unpacks the ZIP archive `zip` into the directory `dirFd` (libarchive, read side only). Every
 // entry must be a directory, a regular file (mode 0755 if any execute bit was set, else 0644) or
-// a symlink that stays inside its top-level folder; nothing is ever written through a symlink or
+// a symlink that, followed through every other, stays inside its top-level folder (checked once all
+// is out); nothing is ever written through a symlink or
 // outside `dirFd`. `afterFirstFile` (may be empty) runs once after the first file is written.
 // On refusal, what was unpacked so far stays for the caller to remove.
 UnpackError unpackZip(QByteArrayView zip, int dirFd, const UnpackLimits& limits,

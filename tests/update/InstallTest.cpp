@@ -299,6 +299,7 @@ TEST_F(Install, RefusesHostileArchivesSignedByThePublisher) {
     const std::vector<std::pair<QString, QString>> kinds{
         {"traversal", kUnpackFailed},        {"absolute", kUnpackFailed},
         {"symlink-out", kUnpackFailed},      {"symlink-absolute", kUnpackFailed},
+        {"symlink-chain", kUnpackFailed},    {"symlink-chain-reversed", kUnpackFailed},
         {"hardlink", kUnpackFailed},         {"device", kUnpackFailed},
         {"duplicate", kUnpackFailed},        {"bomb", kUnpackFailed},
         {"trailing-garbage", kUnpackFailed}, {"truncated", kUnpackFailed},

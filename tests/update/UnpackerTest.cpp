@@ -31,6 +31,9 @@ protected:
         QDir().mkpath(bundle + QStringLiteral("/lib"));
         writeFile(bundle + QStringLiteral("/lib/data.txt"), QByteArray(100000, 'a'));
         QFile::link(QStringLiteral("data.txt"), bundle + QStringLiteral("/lib/alias"));
+        // A link through another link, staying inside.
+        QFile::link(QStringLiteral("../bin"), bundle + QStringLiteral("/lib/bin"));
+        QFile::link(QStringLiteral("bin/morvane"), bundle + QStringLiteral("/lib/exe"));
         const auto rel =
             release(bundle, key, QStringLiteral("https://h/a.zip"), dir.filePath(QStringLiteral("out")));
         ASSERT_TRUE(rel);
@@ -67,6 +70,8 @@ TEST_F(Unpacker, UnpacksAGenuineReleaseFaithfully) {
     EXPECT_EQ(readFile(app + QStringLiteral("/bin/morvane")), readFile(testAppPath()));
     EXPECT_EQ(QFileInfo(app + QStringLiteral("/lib/alias")).symLinkTarget(),
               app + QStringLiteral("/lib/data.txt"));
+    EXPECT_EQ(QFileInfo(app + QStringLiteral("/lib/exe")).canonicalFilePath(),
+              app + QStringLiteral("/bin/morvane"));
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(app + QStringLiteral("/bin/morvane")).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -83,6 +88,8 @@ TEST_F(Unpacker, RefusesEachHostileVariantForItsOwnReason) {
         {"traversal", UnpackError::path},
         {"absolute", UnpackError::path},
         {"symlink-out", UnpackError::linkTarget},
+        {"symlink-chain", UnpackError::linkTarget},
+        {"symlink-chain-reversed", UnpackError::linkTarget},
         {"symlink-absolute", UnpackError::linkTarget},
         {"device", UnpackError::entryType},
         {"duplicate", UnpackError::duplicate},

@@ -90,6 +90,13 @@ with zipfile.ZipFile(genuine) as src, zipfile.ZipFile(out, "w", zipfile.ZIP_DEFL
         dst.writestr(unix_info("/tmp/morvane-escaped-absolute", 0o100644), b"x")
     elif kind == "symlink-out":
         dst.writestr(unix_info("Morvane.app/lib/outside", 0o120777), b"../../../..")
+    elif kind == "symlink-chain":
+        # Each target stays inside by its words; the second, through the first, does not.
+        dst.writestr(unix_info("Morvane.app/lib/up", 0o120777), b"..")
+        dst.writestr(unix_info("Morvane.app/lib/esc", 0o120777), b"up/../..")
+    elif kind == "symlink-chain-reversed":
+        dst.writestr(unix_info("Morvane.app/lib/esc", 0o120777), b"up/../..")
+        dst.writestr(unix_info("Morvane.app/lib/up", 0o120777), b"..")
     elif kind == "symlink-absolute":
         dst.writestr(unix_info("Morvane.app/lib/etc", 0o120777), b"/etc")
     elif kind == "device":
