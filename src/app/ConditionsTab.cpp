@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QTimer>
 
 #include <cmath>
 
@@ -75,7 +76,8 @@ ConditionsTab::ConditionsTab(SettingsStore& store, Engine& engine, QWidget* pare
     , m_required(addGroup(QStringLiteral("Mover solo si se cumple al menos una (si marcás alguna)"),
                           kAppsHelp + cpuText(engine.cpuUsage())))
     , m_stateSymbol(new SymbolLabel(Symbol::checkmarkCircleFill, theme::green(), 16, this))
-    , m_stateText(new QLabel(this)) {
+    , m_stateText(new QLabel(this))
+    , m_stateLater(new QTimer(this)) {
     m_required->footer()->setObjectName(QStringLiteral("requiredFooter"));
     m_required->addRow(thresholdRow(toggle(QStringLiteral("La CPU está trabajando, uso mayor a"),
                                            QStringLiteral("reqCPU"), store, &Prefs::reqCPU, this),
@@ -112,21 +114,30 @@ ConditionsTab::ConditionsTab(SettingsStore& store, Engine& engine, QWidget* pare
     state->addWidget(m_stateText, 1, Qt::AlignVCenter);
     addGroup(QStringLiteral("Estado ahora"))->addRow(state);
 
-    // A settings change can lift or impose a block as much as the engine's own state can.
-    connect(&engine, &Engine::changed, this, &ConditionsTab::refreshEngine);
-    connect(&store, &SettingsStore::changed, this, &ConditionsTab::refreshEngine);
-    refreshEngine();
+    // A settings change can lift or impose a block as much as the engine's own state can. The
+    // probes behind the state are asked once per turn of the event loop however many changes came
+    // (dragging a threshold slider sends one per step).
+    m_stateLater->setSingleShot(true);
+    m_stateLater->setInterval(0);
+    connect(m_stateLater, &QTimer::timeout, this, &ConditionsTab::refreshState);
+    connect(&engine, &Engine::changed, this, &ConditionsTab::refreshFooter);
+    connect(&engine, &Engine::changed, m_stateLater, qOverload<>(&QTimer::start));
+    connect(&store, &SettingsStore::changed, m_stateLater, qOverload<>(&QTimer::start));
+    refreshState();
 
     guardWheels();
 }
 
 void ConditionsTab::showEvent(QShowEvent* event) {
     GroupedForm::showEvent(event);
-    refreshEngine();
+    refreshState();
 }
 
-void ConditionsTab::refreshEngine() {
+void ConditionsTab::refreshFooter() {
     m_required->setFooter(kAppsHelp + cpuText(m_engine.cpuUsage()));
+}
+
+void ConditionsTab::refreshState() {
     // blockingReason() asks the machine's probes; a tab nobody sees need not ask them every second.
     if (!isVisible() && !m_stateText->text().isEmpty())
         return;

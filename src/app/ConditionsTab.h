@@ -5,6 +5,7 @@
 #include <optional>
 
 class QLabel;
+class QTimer;
 
 namespace morvane {
 
@@ -27,12 +28,14 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void refreshEngine();
+    void refreshFooter();
+    void refreshState();
 
     Engine& m_engine;
     FormGroup* m_required;
     SymbolLabel* m_stateSymbol;
     QLabel* m_stateText;
+    QTimer* m_stateLater;
 };
 
 } // namespace morvane
