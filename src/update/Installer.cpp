@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace morvane {
 
@@ -22,6 +25,29 @@ void observe(const PrepareJob& job, InstallStep step) {
 
 Fail invalidSignature() {
     return {QStringLiteral("Firma de la actualización inválida")};
+}
+
+// Whether the relaunch will find something to run: Morvane.app/bin/morvane is a regular file with
+// an execute bit, reached (through symlinks, if any) without leaving the bundle.
+bool hasRunnableExecutable(int workDirFd) {
+    const int bundleFd = ::openat(workDirFd, bundle::kAppName, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (bundleFd < 0)
+        return false;
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const auto fd = static_cast<int>(::syscall(SYS_openat2, bundleFd, bundle::kExecutable, &how, sizeof how));
+    struct stat st {};
+    bool found = false;
+    if (fd >= 0) {
+        found = ::fstat(fd, &st) == 0;
+        ::close(fd);
+    } else {
+        // Before Linux 5.6; the unpacker has already refused every link that leaves the bundle.
+        found = errno == ENOSYS && ::fstatat(bundleFd, bundle::kExecutable, &st, 0) == 0;
+    }
+    ::close(bundleFd);
+    return found && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
 }
 
 } // namespace
@@ -108,7 +134,7 @@ static std::optional<Fail> unpackAndCheck(const PrepareJob& job, const fileops::
     const auto info = BundleInfo::read(newBundle);
     const auto build = info && info->build ? versions::readInteger(*info->build) : std::nullopt;
     if (!build || *build != job.info.build || !(job.running.build < *build) ||
-        info->identifier != job.running.identifier)
+        info->identifier != job.running.identifier || !hasRunnableExecutable(workDir.fd()))
         return Fail{QStringLiteral("La versión descargada no es válida")};
     return std::nullopt;
 }

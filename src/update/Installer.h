@@ -64,8 +64,9 @@ struct Prepared {
 };
 
 // Digest, signature, working directory beside the installed bundle, update.zip, unpacking, the
-// bundle's presence, the same-signer check and the build and identity checks, in that order; the
-// first failure stops it and removes the working directory. Blocking: run it off the main thread.
+// bundle's presence, the same-signer check, and the build, identity and runnable-executable checks,
+// in that order; the first failure stops it and removes the working directory. Blocking: run it off
+// the main thread.
 Prepared prepare(const PrepareJob& job);
 
 } // namespace morvane

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
@@ -245,6 +246,43 @@ TEST_F(Install, EachFailureHasItsLineAndLeavesTheApplicationAsItWas) {
         EXPECT_FALSE(u->busy()) << row.name;
         expectUntouched(row.name);
         EXPECT_TRUE(notifier.sent.empty()) << row.name;
+    }
+}
+
+TEST_F(Install, RefusesASignedBundleWithoutARunnableExecutable) {
+    const auto genuine = publish(58);
+    ASSERT_TRUE(genuine);
+    // The release tool refuses such bundles, so each is signed here by hand: bin/morvane changed,
+    // and its manifest line with it (HASH: the file's own digest; nothing: no line).
+    const QByteArray line = " x bin/morvane\n";
+    const QByteArray dotHash = QCryptographicHash::hash(".", QCryptographicHash::Sha256).toHex();
+    const std::vector<std::tuple<std::string, std::function<void(const QString&)>, QByteArray>> cases{
+        {"missing", [](const QString& exe) { QFile::remove(exe); }, ""},
+        {"not executable", [](const QString& exe) { QFile::setPermissions(exe, QFile::ReadOwner); },
+         "HASH f bin/morvane\n"},
+        {"a link to a folder", [](const QString& exe) { QFile::remove(exe), QFile::link(".", exe); },
+         dotHash + " l bin/morvane\n"},
+    };
+    for (const auto& [name, change, newLine] : cases) {
+        const QString dir =
+            inst.scratch + QStringLiteral("/broken-%1").arg(qHash(QString::fromStdString(name)));
+        const QString app = dir + QStringLiteral("/Morvane.app");
+        const QString manifestFile = app + QStringLiteral("/Signature/Manifest");
+        ASSERT_TRUE(QDir().mkpath(dir) && runProcess("bsdtar", {"-xf", genuine->archive, "-C", dir}).ok());
+        change(app + QStringLiteral("/bin/morvane"));
+        QByteArray manifest = readFile(manifestFile);
+        const qsizetype at = manifest.indexOf(line) - 64;
+        ASSERT_GE(at, 0);
+        manifest.replace(at, 64 + line.size(), QByteArray(newLine).replace("HASH", manifest.mid(at, 64)));
+        ASSERT_TRUE(writeFile(manifestFile, manifest));
+        ASSERT_TRUE(writeFile(manifestFile + ".sig", signFile(inst.key, manifestFile).toLatin1() + '\n'));
+        const QString archive = dir + QStringLiteral(".zip");
+        ASSERT_TRUE(runProcess("bsdtar", {"--format", "zip", "-cf", archive, "-C", dir, "Morvane.app"}).ok());
+
+        auto u = updater();
+        ASSERT_TRUE(installed(*u, serveSigned(archive, 58, QFileInfo(archive).fileName()))) << name;
+        EXPECT_EQ(u->message(), kInvalidVersion) << name;
+        expectUntouched(name);
     }
 }
 
