@@ -79,7 +79,7 @@ Instant nextOccurrence(std::int64_t minutes, const Instant& after, const QTimeZo
     if (!after.isValid())
         return after;
     const QTimeZone calendar = zone.isValid() ? zone : QTimeZone::utc();
-    const Instant midnight = after.toTimeZone(calendar).date().startOfDay(calendar).toUTC();
+    const Instant midnight = instant::startOfDay(after.toTimeZone(calendar).date(), calendar);
     // Elapsed minutes, not a wall-clock setting: on a clock-change day the result is off the
     // wall clock by the size of the change. Huge values saturate at the representable range.
     const Instant candidate = instant::plusSeconds(midnight, double(minutes) * 60.0);

@@ -60,6 +60,23 @@ double secondsBetween(const Instant& from, const Instant& to) {
     return double(to.toMSecsSinceEpoch() - from.toMSecsSinceEpoch()) / 1000.0;
 }
 
+Instant startOfDay(const QDate& date, const QTimeZone& zone) {
+    Instant first = date.startOfDay(zone).toUTC();
+    // Qt 6.4 answers the later midnight where the clock goes back across one (Havana falls back
+    // from 01:00 to 00:00): while the instant before still reads the same date, step back to the
+    // midnight of that earlier reading. A few steps cover any real zone's changes.
+    for (int step = 0; step < 4 && first.isValid(); ++step) {
+        const QDateTime before = first.addMSecs(-1).toTimeZone(zone);
+        if (before.date() != date)
+            break;
+        const Instant earlier = first.addMSecs(-1 - before.time().msecsSinceStartOfDay());
+        if (earlier.toTimeZone(zone).date() != date)
+            break;
+        first = earlier;
+    }
+    return first;
+}
+
 std::int64_t saturatingRound(double seconds) {
     return saturate(std::round(seconds));
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDate>
 #include <QDateTime>
+#include <QTimeZone>
 
 #include <cstdint>
 #include <optional>
@@ -38,6 +40,11 @@ Instant plusSeconds(const Instant& t, double seconds);
 
 // Elapsed seconds from `from` to `to` (negative when `to` is earlier).
 double secondsBetween(const Instant& from, const Instant& to);
+
+// The first instant of `date` in `zone`: its midnight, or the first reading after a clock change
+// that skipped midnight, or the earlier of two midnights when the clock went back across one.
+// Invalid when `date` or `zone` is.
+Instant startOfDay(const QDate& date, const QTimeZone& zone);
 
 // Rounds `seconds` to a signed 64-bit integer with `round` semantics, saturating; NaN gives 0.
 std::int64_t saturatingRound(double seconds);

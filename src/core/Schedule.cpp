@@ -17,7 +17,7 @@ std::int64_t weekdayOf(const QDate& date) {
 // wall-clock time, so the answer is that day's first instant even when its midnight, or the
 // previous one, fell into a clock change (Chile moves its clocks at 00:00).
 Instant startOfDay(const QDate& date, std::int64_t offset, const QTimeZone& zone) {
-    return date.addDays(offset).startOfDay(zone).toUTC();
+    return instant::startOfDay(date.addDays(offset), zone);
 }
 
 // Minutes are elapsed time, so a 09:00 start on a spring-forward day lands at 10:00 on the

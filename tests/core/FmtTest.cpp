@@ -129,6 +129,8 @@ TEST(Fmt, NextOccurrenceOnClockChangeDays) {
     EXPECT_EQ(Fmt::nextOccurrence(150, local(ny, 3, 7, 3, 0), ny), utc(3, 8, 7, 30));
     // Falling back on 1 November: 09:00 of elapsed time reads 08:00 EST.
     EXPECT_EQ(Fmt::nextOccurrence(540, local(ny, 11, 1, 0, 30), ny), utc(11, 1, 13, 0));
+    // Havana falls back from 01:00 to 00:00 that day: minutes count from the first midnight (04:00 UTC).
+    EXPECT_EQ(Fmt::nextOccurrence(60, utc(11, 1, 4, 10), QTimeZone("America/Havana")), utc(11, 1, 5, 0));
 }
 
 TEST(Fmt, NextOccurrenceSaturatesAndDefaults) {

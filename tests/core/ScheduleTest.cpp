@@ -130,6 +130,12 @@ TEST(Schedule, ClockChangesShiftMinutesButNotDays) {
     const Instant saturdayNight = local("America/Santiago", 2026, 9, 5, 22, 0);
     EXPECT_EQ(sunday.nextStart(saturdayNight, santiago), utc(2026, 9, 6, 13, 0));
     EXPECT_EQ(make({2}, 540, 1080).nextStart(utc(2026, 9, 6, 14, 0), santiago), utc(2026, 9, 7, 12, 0));
+
+    // Havana reads midnight twice on Sunday 1 November 2026 (04:00 and 05:00 UTC); the day starts
+    // at the first.
+    const QTimeZone havana("America/Havana");
+    EXPECT_EQ(make({1}, 60, 120).nextStart(utc(2026, 11, 1, 4, 10), havana), utc(2026, 11, 1, 5, 0));
+    EXPECT_EQ(make({1}, 0, 120).occurrenceEnd(utc(2026, 11, 1, 5, 30), havana), utc(2026, 11, 1, 6, 0));
 }
 
 TEST(Schedule, ExtremeMinutesSaturate) {
