@@ -19,7 +19,11 @@ void checkSettingsRoundTrip(const QByteArray& bytes) {
     const auto first = morvane::Prefs::fromJson(bytes);
     if (!first)
         return;
-    const auto second = morvane::Prefs::fromJson(first->toJson());
+    // The reader keeps only finite numbers, so whatever it accepts can be written back.
+    const auto json = first->toJson();
+    if (!json)
+        __builtin_trap();
+    const auto second = morvane::Prefs::fromJson(*json);
     if (!second || !(*second == *first))
         __builtin_trap();
 }

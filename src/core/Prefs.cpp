@@ -136,7 +136,7 @@ void read(const QJsonObject& o, const QString& key, std::vector<Schedule>& field
 
 } // namespace
 
-QByteArray Prefs::toJson() const {
+std::optional<QByteArray> Prefs::toJson() const {
     QJsonArray scheduleArray;
     for (const Schedule& s : schedules)
         scheduleArray.append(s.toJson());
@@ -177,6 +177,10 @@ QByteArray Prefs::toJson() const {
     o.insert(QLatin1String("lastStopEnabled"), lastStopEnabled);
     o.insert(QLatin1String("customActivateMinutes"), qint64(customActivateMinutes));
     o.insert(QLatin1String("customPauseMinutes"), qint64(customPauseMinutes));
+    for (const QJsonValue& value : o) {
+        if (value.isDouble() && !std::isfinite(value.toDouble()))
+            return std::nullopt;
+    }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

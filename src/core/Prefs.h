@@ -71,8 +71,9 @@ struct Prefs {
 
     bool operator==(const Prefs&) const = default;
 
-    // One compact JSON object with all 34 keys.
-    QByteArray toJson() const;
+    // One compact JSON object with all 34 keys; nothing when a number is infinite or NaN, which
+    // JSON cannot hold (Qt's writer would put null in its place, read back as the default).
+    std::optional<QByteArray> toJson() const;
 
     // Forgiving decoding: a missing, null or mistyped key keeps that field's default; one bad
     // schedule keeps the default schedule list. Nothing when `json` is not a JSON object.

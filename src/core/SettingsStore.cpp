@@ -50,7 +50,10 @@ void SettingsStore::update(const std::function<void(Prefs&)>& edit) {
 }
 
 void SettingsStore::save() {
-    m_defaults.setValue(kKey, m_p.toJson());
+    // A record JSON cannot hold stays in memory only: the document stored before is a better
+    // start next time than one with a setting gone back to its default.
+    if (const auto json = m_p.toJson())
+        m_defaults.setValue(kKey, *json);
 }
 
 } // namespace morvane

@@ -26,8 +26,9 @@ public:
     const Prefs& p() const { return m_p; }
 
     // Replaces the record. Subscribers of aboutToChange see the new record first (while p()
-    // still answers the old one); then the record is replaced, saved if it differs, and
-    // changed() is emitted. An equal record writes nothing and emits nothing.
+    // still answers the old one); then the record is replaced, saved if it differs (and JSON can
+    // hold it: see Prefs::toJson), and changed() is emitted. An equal record writes nothing and emits
+    // nothing.
     void setP(const Prefs& next);
 
     // Convenience for changing a few fields: edits a copy and assigns it.

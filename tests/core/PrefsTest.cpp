@@ -186,7 +186,7 @@ TEST(PrefsDecode, NotAnObjectIsRefused) {
 }
 
 TEST(PrefsEncode, WritesAllKeysWithTheirJsonTypes) {
-    const QJsonDocument doc = QJsonDocument::fromJson(Prefs().toJson());
+    const QJsonDocument doc = QJsonDocument::fromJson(Prefs().toJson().value());
     ASSERT_TRUE(doc.isObject());
     const QJsonObject o = doc.object();
 
@@ -211,7 +211,7 @@ TEST(PrefsEncode, WritesAllKeysWithTheirJsonTypes) {
     EXPECT_EQ(o.value("schedules").toArray().size(), 1);
 
     // Integral values go out as bare integers, so other readers see 120 rather than 120.0.
-    const QByteArray raw = Prefs().toJson();
+    const QByteArray raw = Prefs().toJson().value();
     EXPECT_TRUE(raw.contains("\"interval\":120,") || raw.endsWith("\"interval\":120}")) << raw.constData();
     EXPECT_TRUE(raw.contains("\"customPauseMinutes\":30")) << raw.constData();
     EXPECT_FALSE(raw.contains('\n'));
@@ -219,12 +219,12 @@ TEST(PrefsEncode, WritesAllKeysWithTheirJsonTypes) {
 
 TEST(PrefsEncode, RoundTripKeepsEveryField) {
     const Prefs original = everythingChanged();
-    const auto decoded = Prefs::fromJson(original.toJson());
+    const auto decoded = Prefs::fromJson(original.toJson().value());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(*decoded, original);
 
     const Prefs defaults;
-    const auto decodedDefaults = Prefs::fromJson(defaults.toJson());
+    const auto decodedDefaults = Prefs::fromJson(defaults.toJson().value());
     ASSERT_TRUE(decodedDefaults);
     EXPECT_EQ(*decodedDefaults, defaults); // the schedule id included
 
@@ -234,7 +234,7 @@ TEST(PrefsEncode, RoundTripKeepsEveryField) {
     extremes.cpuThreshold = 0.1 + 0.2;
     extremes.batteryThreshold = -1e-300;
     extremes.schedules.clear();
-    const auto decodedExtremes = Prefs::fromJson(extremes.toJson());
+    const auto decodedExtremes = Prefs::fromJson(extremes.toJson().value());
     ASSERT_TRUE(decodedExtremes);
     EXPECT_EQ(*decodedExtremes, extremes);
 }

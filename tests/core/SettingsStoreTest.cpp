@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +90,21 @@ TEST(SettingsStore, EqualAssignmentDoesNothing) {
     EXPECT_EQ(defaults.writes, 0);
     EXPECT_EQ(announced, 0);
     EXPECT_EQ(changed, 0);
+}
+
+TEST(SettingsStore, NonFiniteNumbersAreNeverStored) {
+    MemoryDefaults defaults;
+    SettingsStore store(defaults);
+    store.update([](Prefs& p) { p.interval = 30; });
+    const QVariant stored = defaults.values.value(SettingsStore::kKey);
+    for (const double bad :
+         {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+          std::numeric_limits<double>::quiet_NaN()}) {
+        store.update([bad](Prefs& p) { p.distance = bad; });
+        EXPECT_EQ(defaults.values.value(SettingsStore::kKey), stored) << bad;
+    }
+    EXPECT_TRUE(std::isnan(store.p().distance)); // the change itself holds while the program runs
+    EXPECT_EQ(SettingsStore(defaults).p().interval, 30);
 }
 
 TEST(SettingsStore, OneChangeWritesTheWholeRecordOnce) {
