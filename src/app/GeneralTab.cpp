@@ -1,5 +1,6 @@
 #include "GeneralTab.h"
 
+#include "GroupedForm.h"
 #include "LoginModel.h"
 #include "PrefsBinding.h"
 #include "Theme.h"
@@ -35,7 +36,7 @@ void addLabelledRow(FormGroup* group, const QString& name, const QString& value,
     auto* valueLabel = new QLabel(value, group);
     valueLabel->setObjectName(objectName);
     valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    theme::setSecondary(valueLabel);
+    markSecondary(valueLabel);
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(name, group));
     row->addStretch(1);

@@ -17,6 +17,8 @@ namespace morvane {
 
 namespace {
 
+const char* const kSecondaryProperty = "morvaneSecondary";
+
 constexpr int kRowSpacing = 9;
 constexpr int kBoxPadding = 12;
 
@@ -24,7 +26,7 @@ QLabel* makeCaption(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setFont(theme::caption());
     label->setWordWrap(true);
-    theme::setSecondary(label);
+    markSecondary(label);
     label->setVisible(!text.isEmpty());
     return label;
 }
@@ -53,6 +55,17 @@ private:
 };
 
 } // namespace
+
+void markSecondary(QWidget* widget) {
+    widget->setProperty(kSecondaryProperty, true);
+    theme::setSecondary(widget);
+}
+
+void refreshSecondary(QWidget* root) {
+    for (QWidget* widget : root->findChildren<QWidget*>())
+        if (widget->property(kSecondaryProperty).toBool())
+            theme::setSecondary(widget);
+}
 
 // The rounded box behind a group's rows, with a hairline between each two visible rows.
 class FormGroup::Box final : public QWidget {

@@ -11,6 +11,12 @@ class QVBoxLayout;
 
 namespace morvane {
 
+// Gives `widget` the secondary text colour of the application's palette; refreshSecondary() gives
+// it again after the palette changes.
+void markSecondary(QWidget* widget);
+// Re-applies the secondary colour to every marked widget in `root`.
+void refreshSecondary(QWidget* root);
+
 // One group: a header, a box whose rows are separated by hairlines, and a footer. A header or
 // footer given as empty text is not shown.
 class FormGroup : public QWidget {

@@ -3,6 +3,7 @@
 #include "Engine.h"
 #include "Fmt.h"
 #include "FormWidgets.h"
+#include "GroupedForm.h"
 #include "PrefsBinding.h"
 #include "SettingsBinding.h"
 #include "Theme.h"
@@ -25,7 +26,7 @@ namespace {
 QLabel* secondaryLabel(const QString& text, const QFont& font, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setFont(font);
-    theme::setSecondary(label);
+    markSecondary(label);
     return label;
 }
 

@@ -1,6 +1,7 @@
 #include "ScheduleRow.h"
 
 #include "FormWidgets.h"
+#include "GroupedForm.h"
 #include "Ports.h"
 #include "SettingsStore.h"
 #include "Theme.h"
@@ -105,7 +106,7 @@ ScheduleRow::ScheduleRow(SettingsStore& store, const Clock& clock, const QUuid& 
     m_end->setObjectName(QStringLiteral("end"));
     m_nextDay->setObjectName(QStringLiteral("nextDay"));
     m_nextDay->setFont(theme::caption());
-    theme::setSecondary(m_nextDay);
+    markSecondary(m_nextDay);
     hours->addWidget(new QLabel(QStringLiteral("De"), this));
     hours->addWidget(m_start);
     hours->addWidget(new QLabel(QStringLiteral("a"), this));

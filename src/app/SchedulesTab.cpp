@@ -7,6 +7,7 @@
 #include "Theme.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QPushButton>
@@ -20,6 +21,7 @@ SchedulesTab::SchedulesTab(SettingsStore& store, const Clock& clock, QWidget* pa
     : GroupedForm(parent)
     , m_store(store)
     , m_clock(clock)
+    , m_add(new QPushButton(QStringLiteral("Agregar horario"), this))
     , m_list(new QWidget(this))
     , m_listLayout(new QVBoxLayout(m_list)) {
     FormGroup* master = addGroup(
@@ -39,18 +41,23 @@ SchedulesTab::SchedulesTab(SettingsStore& store, const Clock& clock, QWidget* pa
     bindEnabled(m_list, store, &Prefs::schedulesEnabled);
 
     FormGroup* add = addGroup();
-    auto* addButton = new QPushButton(QStringLiteral("Agregar horario"), add);
-    addButton->setObjectName(QStringLiteral("addSchedule"));
-    addButton->setIcon(symbols::icon(Symbol::plus, theme::accent(palette())));
+    m_add->setObjectName(QStringLiteral("addSchedule"));
+    m_add->setIcon(symbols::icon(Symbol::plus, theme::accent(palette())));
     auto* addRow = new QHBoxLayout;
-    addRow->addWidget(addButton);
+    addRow->addWidget(m_add);
     addRow->addStretch(1);
     add->addRow(addRow);
     bindEnabled(add, store, &Prefs::schedulesEnabled);
-    connect(addButton, &QPushButton::clicked, this, &SchedulesTab::addSchedule);
+    connect(m_add, &QPushButton::clicked, this, &SchedulesTab::addSchedule);
 
     connect(&store, &SettingsStore::changed, this, &SchedulesTab::refresh);
     refresh();
+}
+
+void SchedulesTab::changeEvent(QEvent* event) {
+    GroupedForm::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        m_add->setIcon(symbols::icon(Symbol::plus, theme::accent(palette())));
 }
 
 void SchedulesTab::refresh() {

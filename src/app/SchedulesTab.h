@@ -6,6 +6,7 @@
 
 #include <vector>
 
+class QPushButton;
 class QVBoxLayout;
 
 namespace morvane {
@@ -20,6 +21,9 @@ class SchedulesTab final : public GroupedForm {
     Q_OBJECT
 public:
     SchedulesTab(SettingsStore& store, const Clock& clock, QWidget* parent = nullptr);
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     // One group per schedule, in list order. Rows are matched to schedules by identifier, so a
@@ -37,6 +41,7 @@ private:
 
     SettingsStore& m_store;
     const Clock& m_clock;
+    QPushButton* m_add;
     QWidget* m_list;
     QVBoxLayout* m_listLayout;
     std::vector<Entry> m_entries;

@@ -2,6 +2,7 @@
 
 #include "ConditionsTab.h"
 #include "GeneralTab.h"
+#include "GroupedForm.h"
 #include "MovementTab.h"
 #include "SchedulesTab.h"
 #include "SettingsTabState.h"
@@ -49,8 +50,11 @@ SettingsView::SettingsView(SettingsTabState& tabs, SettingsStore& store, Engine&
 
 void SettingsView::changeEvent(QEvent* event) {
     QTabWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    // Colours taken from the palette when the widgets were made follow a change of appearance.
+    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange) {
         refreshIcons();
+        refreshSecondary(this);
+    }
 }
 
 void SettingsView::refreshIcons() {

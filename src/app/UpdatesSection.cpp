@@ -1,5 +1,6 @@
 #include "UpdatesSection.h"
 
+#include "GroupedForm.h"
 #include "PrefsBinding.h"
 #include "Theme.h"
 #include "Updater.h"
@@ -33,7 +34,7 @@ UpdatesSection::UpdatesSection(SettingsStore& store, Updater& updater, QWidget* 
     m_message->setFont(theme::caption());
     m_message->setWordWrap(true);
     m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    theme::setSecondary(m_message);
+    markSecondary(m_message);
     m_install->setObjectName(QStringLiteral("installUpdate"));
     m_check->setObjectName(QStringLiteral("checkUpdates"));
     auto* actions = new QHBoxLayout;

@@ -66,6 +66,21 @@ TEST(SettingsView, IsFixedAndFollowsTheTabStateBothWays) {
     EXPECT_EQ(view.currentIndex(), 3);
 }
 
+TEST(SettingsView, SecondaryTextFollowsAChangeOfAppearance) {
+    SettingsRig rig;
+    rig.open();
+    auto* credit = rig.find<QLabel>("credit");
+    const QColor light = credit->palette().color(QPalette::WindowText);
+    EXPECT_EQ(light, theme::secondary(QApplication::palette()));
+    theme::applyAppearance(*qApp, true);
+    SettingsRig::settle();
+    const QColor dark = credit->palette().color(QPalette::WindowText);
+    const QColor darkSecondary = theme::secondary(QApplication::palette());
+    theme::applyAppearance(*qApp, false);
+    EXPECT_EQ(dark, darkSecondary);
+    EXPECT_GT(dark.lightness(), light.lightness());
+}
+
 TEST(GeneralTab, EveryToggleWritesItsOwnFieldAndPersistsIt) {
     struct Case {
         const char* name;
