@@ -121,7 +121,7 @@ void DurationField::tintUnits() {
 }
 
 void DurationField::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange)
+    if (event->type() == QEvent::PaletteChange)
         tintUnits();
     QWidget::changeEvent(event);
 }

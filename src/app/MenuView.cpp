@@ -4,6 +4,7 @@
 #include "DurationField.h"
 #include "Engine.h"
 #include "Fmt.h"
+#include "MenuParts.h"
 #include "Ports.h"
 #include "PrefsBinding.h"
 #include "SettingsStore.h"
@@ -18,12 +19,13 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace morvane {
+
+using namespace menu;
 
 namespace {
 
@@ -39,140 +41,12 @@ constexpr int kFooterIcon = 16;
 
 const QString kHint = QStringLiteral("Clic derecho en el ícono o Ctrl+Alt+Super+J: activar/desactivar");
 
-using Tint = QColor (*)(const QPalette&);
-
 QColor bannerOrange(const QPalette&) {
     return theme::withOpacity(theme::orange(), 0.12);
 }
 QColor bannerAccent(const QPalette& palette) {
     return theme::withOpacity(theme::accent(palette), 0.12);
 }
-QColor dividerInk(const QPalette& palette) {
-    return theme::withOpacity(theme::primary(palette), 0.14);
-}
-
-// A rounded rectangle behind its children (the banners), or a hairline (the dividers); the
-// colour is read from the palette at paint time.
-class Fill final : public QWidget {
-public:
-    Fill(Tint tint, qreal radius, QWidget* parent = nullptr)
-        : QWidget(parent)
-        , m_tint(tint)
-        , m_radius(radius) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(m_tint(palette()));
-        p.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
-    }
-
-private:
-    Tint m_tint;
-    qreal m_radius;
-};
-
-// An on/off switch. Its checked state is only ever set by the view from the engine: a click
-// asks the engine to toggle and the view shows what the engine then says.
-class Switch final : public QAbstractButton {
-public:
-    explicit Switch(QWidget* parent = nullptr)
-        : QAbstractButton(parent) {
-        setCheckable(true);
-        setFocusPolicy(Qt::StrongFocus);
-        setCursor(Qt::PointingHandCursor);
-        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    }
-    QSize sizeHint() const override { return {40, 24}; }
-
-protected:
-    // QAbstractButton flips checked before emitting clicked; the view decides what is shown.
-    void nextCheckState() override {}
-
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
-        const qreal r = track.height() / 2;
-        p.setPen(Qt::NoPen);
-        p.setBrush(isChecked() ? theme::accent(palette())
-                               : theme::withOpacity(theme::primary(palette()), 0.22));
-        p.drawRoundedRect(track, r, r);
-        if (hasFocus()) {
-            p.setBrush(Qt::NoBrush);
-            p.setPen(QPen(theme::withOpacity(theme::accent(palette()), 0.6), 2));
-            p.drawRoundedRect(track, r, r);
-            p.setPen(Qt::NoPen);
-        }
-        const qreal knob = track.height() - 4;
-        const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
-        p.setBrush(QColor(0, 0, 0, 40));
-        p.drawEllipse(QRectF(x, track.top() + 2.5, knob, knob));
-        p.setBrush(Qt::white);
-        p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-    }
-};
-
-QWidget* divider() {
-    auto* line = new Fill(dividerInk, 0);
-    line->setFixedHeight(1);
-    return line;
-}
-
-QLabel* label(const QString& text, const QFont& font, QWidget* parent = nullptr) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    return l;
-}
-
-QPushButton* button(const QString& text, const QString& name, QWidget* parent = nullptr) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
-
-// "Small" buttons of the banners: the caption font with the style's usual frame.
-QPushButton* smallButton(const QString& text, const QString& name) {
-    QPushButton* b = button(text, name);
-    b->setFont(theme::caption());
-    return b;
-}
-
-// A link-style button: accent-coloured underlined text that wraps when long, reachable with Tab
-// and pressed with Enter.
-QLabel* linkLabel(const QString& text, const QString& name, const QFont& font) {
-    auto* l = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()));
-    l->setObjectName(name);
-    l->setAccessibleName(text);
-    l->setFont(font);
-    l->setTextFormat(Qt::RichText);
-    l->setWordWrap(true);
-    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    return l;
-}
-
-QHBoxLayout* row(QWidget* parent = nullptr, int spacing = -1) {
-    auto* l = new QHBoxLayout(parent);
-    l->setContentsMargins(0, 0, 0, 0);
-    if (spacing >= 0)
-        l->setSpacing(spacing);
-    return l;
-}
-
-QWidget* rowWidget(const QList<QWidget*>& items, bool stretchBeforeLast) {
-    auto* w = new QWidget;
-    QHBoxLayout* l = row(w);
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        if (stretchBeforeLast && i == items.size() - 1)
-            l->addStretch(1);
-        l->addWidget(items[i]);
-    }
-    return w;
-}
-
 template <typename T> void setIfDifferent(QLabel* l, const T& text) {
     if (l->text() != text)
         l->setText(text);
@@ -347,7 +221,7 @@ QWidget* MenuView::buildTimers() {
         line.text = label(QString(), theme::callout());
         line.text->setWordWrap(true); // a long schedule name must not widen the popover
         line.text->setObjectName(QStringLiteral("timerLine%1").arg(i));
-        r->addWidget(line.icon);
+        r->addWidget(line.icon, 0, Qt::AlignTop);
         r->addWidget(line.text, 1);
         l->addWidget(line.row);
     }
@@ -632,18 +506,17 @@ void MenuView::applyColors() {
             icon.addPixmap(symbols::pixmap(symbol, kFooterIcon, theme::secondary(pal), dpr));
         b->setIcon(icon);
     }
-    for (QLabel* link : std::as_const(m_links)) {
-        QPalette lp = link->palette();
-        lp.setColor(QPalette::Link, theme::accent(pal));
-        link->setPalette(lp);
-    }
+    for (QLabel* link : std::as_const(m_links))
+        tintLink(link, link->accessibleName(), theme::accent(pal));
     // The timer icons are drawn again by the next refresh.
     for (LineRow& row : m_lines)
         row.shown.reset();
 }
 
 void MenuView::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+    // ApplicationPaletteChange arrives while palette() still answers the old colours; the
+    // PaletteChange that follows carries the new ones.
+    if (event->type() == QEvent::PaletteChange) {
         applyColors();
         refreshTimers();
     }

@@ -351,7 +351,8 @@ TEST_F(MenuViewTest, TabFollowsVisualOrder) {
                            "settingsButton",    "quitButton"}));
 }
 
-// Pictures of the popover with every part present, for a person to look at.
+// Pictures of the popover with every part present, for a person to look at; the appearance
+// changes while the popover is open, and its own colours must follow.
 TEST_F(MenuViewUpdateTest, RendersLightAndDark) {
     rig.prefs([](Prefs& p) { p.schedulesEnabled = true; });
     rig.start();
@@ -363,9 +364,10 @@ TEST_F(MenuViewUpdateTest, RendersLightAndDark) {
     rig.updater->check(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.updater->available().has_value(); }, 10000));
     auto& app = *static_cast<QApplication*>(QCoreApplication::instance());
+    build();
     for (const bool dark : {false, true}) {
         theme::applyAppearance(app, dark);
-        build();
+        QCoreApplication::processEvents(); // the palette change reaches the widgets as events
         view->resize(view->sizeHint());
         const QImage image = view->grab().toImage();
         EXPECT_EQ(image.size(), view->sizeHint());
@@ -373,6 +375,11 @@ TEST_F(MenuViewUpdateTest, RendersLightAndDark) {
         const QString name = dark ? QStringLiteral("/menu-dark.png") : QStringLiteral("/menu-light.png");
         EXPECT_TRUE(image.save(QCoreApplication::applicationDirPath() + name));
     }
+    const QColor secondary = theme::secondary(app.palette());
+    EXPECT_EQ(find<QLabel>("statusLabel")->palette().color(QPalette::WindowText), secondary);
+    for (QLabel* unit : find("activateFor")->findChildren<QLabel*>())
+        EXPECT_EQ(unit->palette().color(QPalette::WindowText), secondary) << unit->text().toStdString();
+    EXPECT_TRUE(find<QLabel>("cancelTimersLink")->text().contains(theme::accent(app.palette()).name()));
     theme::applyAppearance(app, false);
 }
 
