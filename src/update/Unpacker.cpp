@@ -311,8 +311,11 @@ UnpackError checkZipFraming(QByteArrayView zip, qint64 maxEntries) {
     quint64 directorySize = le(zip, end + 12, 4);
     quint64 directoryOffset = le(zip, end + 16, 4);
     quint64 directoryEnd = quint64(end);
-    if (entries == 0xffff || directorySize == 0xffffffff || directoryOffset == 0xffffffff) {
-        const qsizetype locator = end - 20;
+    const bool saturated = entries == 0xffff || directorySize == 0xffffffff || directoryOffset == 0xffffffff;
+    const qsizetype locator = end - 20;
+    // libarchive reads the zip64 records whenever their locator precedes the end record, saturated
+    // fields or not (some writers always add them), so they are checked whenever present.
+    if (saturated || (locator >= 0 && le(zip, locator, 4) == kZip64EndLocator)) {
         if (locator < 0 || le(zip, locator, 4) != kZip64EndLocator || le(zip, locator + 16, 4) != 1)
             return UnpackError::framing;
         const quint64 record = le(zip, locator + 8, 8);
@@ -320,9 +323,17 @@ UnpackError checkZipFraming(QByteArrayView zip, qint64 maxEntries) {
             le(zip, qsizetype(record), 4) != kZip64End ||
             record + 12 + le(zip, qsizetype(record) + 4, 8) != quint64(locator))
             return UnpackError::framing;
-        entries = le(zip, qsizetype(record) + 32, 8);
-        directorySize = le(zip, qsizetype(record) + 40, 8);
-        directoryOffset = le(zip, qsizetype(record) + 48, 8);
+        const quint64 entries64 = le(zip, qsizetype(record) + 32, 8);
+        const quint64 size64 = le(zip, qsizetype(record) + 40, 8);
+        const quint64 offset64 = le(zip, qsizetype(record) + 48, 8);
+        // A classic field that is not saturated must tell the same as its zip64 twin.
+        if ((entries != 0xffff && entries != entries64) ||
+            (directorySize != 0xffffffff && directorySize != size64) ||
+            (directoryOffset != 0xffffffff && directoryOffset != offset64))
+            return UnpackError::framing;
+        entries = entries64;
+        directorySize = size64;
+        directoryOffset = offset64;
         directoryEnd = record;
     }
     if (directoryOffset > directoryEnd || directoryEnd - directoryOffset != directorySize)

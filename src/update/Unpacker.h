@@ -29,8 +29,9 @@ enum class UnpackError {
 };
 
 // Whether the ZIP archive's end records account for every byte: the end of central directory
-// record (with its comment) ends the data, the central directory ends where that record starts,
-// and the first local header is at offset 0.
+// record (with its comment) ends the data, the central directory ends where that record (or the
+// zip64 end record, whose fields the classic ones must match unless saturated) starts, and the first
+// local header is at offset 0.
 UnpackError checkZipFraming(QByteArrayView zip, qint64 maxEntries);
 
 // Unpacks the ZIP archive `zip` into the directory `dirFd` (libarchive, read side only). Every

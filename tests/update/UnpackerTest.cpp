@@ -96,6 +96,7 @@ TEST_F(Unpacker, RefusesEachHostileVariantForItsOwnReason) {
         {"trailing-garbage", UnpackError::framing},
         {"truncated", UnpackError::framing},
         {"prefixed", UnpackError::framing},
+        {"zip64-disagreeing", UnpackError::framing},
         {"hardlink", UnpackError::framing}, // a tar: ZIP cannot even express a hard link
     };
     for (const Case& c : cases) {
@@ -106,6 +107,13 @@ TEST_F(Unpacker, RefusesEachHostileVariantForItsOwnReason) {
     }
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/morvane-escaped-absolute")));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("escaped-by-traversal"))));
+}
+
+TEST_F(Unpacker, AcceptsZip64EndRecordsBesideUnsaturatedClassicOnes) {
+    const QString crafted = dir.filePath(QStringLiteral("zip64.zip"));
+    ASSERT_TRUE(craftZip(QStringLiteral("zip64-unsaturated"), genuine, crafted));
+    ASSERT_EQ(unpack(crafted), UnpackError::none);
+    EXPECT_EQ(readFile(target + QStringLiteral("/Morvane.app/bin/morvane")), readFile(testAppPath()));
 }
 
 TEST_F(Unpacker, StopsADecompressionBombAtTheSizeCap) {

@@ -8,6 +8,7 @@ thing can make the updater refuse it.
 """
 import io
 import stat
+import struct
 import sys
 import tarfile
 import zipfile
@@ -40,6 +41,18 @@ if kind == "truncated":
     sys.exit(0)
 if kind == "prefixed":
     open(out, "wb").write(b"#!/bin/sh\nexit 0\n" + genuine_bytes)
+    sys.exit(0)
+if kind in ("zip64-unsaturated", "zip64-disagreeing"):
+    # Zip64 end records between the central directory and a classic end record whose fields are
+    # not saturated, as some writers always add them; "disagreeing" makes them count one entry less.
+    eocd = genuine_bytes[-22:]
+    assert eocd[:4] == b"PK\x05\x06", "the genuine archive ends with its end record, no comment"
+    entries, size, offset = struct.unpack("<HII", eocd[10:20])
+    if kind == "zip64-disagreeing":
+        entries -= 1
+    record = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, entries, entries, size, offset)
+    locator = struct.pack("<IIQI", 0x07064B50, 0, offset + size, 1)
+    open(out, "wb").write(genuine_bytes[: offset + size] + record + locator + eocd)
     sys.exit(0)
 if kind == "hardlink":
     # ZIP has no hard links; a tar does, and must be refused like any other non-ZIP archive.
