@@ -1,6 +1,8 @@
 # Lays out the application folder: cmake -DBUNDLE=<dir>/Morvane.app -DEXECUTABLE=<file>
-#   -DVERSION=<v> -DBUILD=<b> -DIDENTIFIER=<id> -DPUBLIC_KEY=<base64> -P MorvaneBundle.cmake
-# Writes Info.json (a value left empty leaves its key out) and bin/morvane, and drops any manifest
+#   -DVERSION=<v> -DBUILD=<b> -DIDENTIFIER=<id> -DPUBLIC_KEY=<base64> [-DRESOURCES=<f1|f2…>]
+#   -P MorvaneBundle.cmake
+# Writes Info.json (a value left empty leaves its key out), bin/morvane and the resources under
+# share/morvane/, and drops any manifest
 # from an earlier layout: the release tool signs the folder as it finally is.
 cmake_minimum_required(VERSION 3.21)
 
@@ -39,3 +41,12 @@ file(COPY_FILE "${EXECUTABLE}" "${BUNDLE}/bin/morvane.new")
 file(CHMOD "${BUNDLE}/bin/morvane.new" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
      GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(RENAME "${BUNDLE}/bin/morvane.new" "${BUNDLE}/bin/morvane")
+
+if(RESOURCES)
+    string(REPLACE "|" ";" resources "${RESOURCES}")
+    file(MAKE_DIRECTORY "${BUNDLE}/share/morvane")
+    foreach(resource IN LISTS resources)
+        get_filename_component(name "${resource}" NAME)
+        file(COPY_FILE "${resource}" "${BUNDLE}/share/morvane/${name}")
+    endforeach()
+endif()

@@ -46,9 +46,8 @@ void bindTime(TimeField* time, SettingsStore& store, std::int64_t Prefs::*minute
     follow(time, store, [time, &store, minutes, &clock] {
         time->setMinutes(store.p().*minutes, clock.now(), clock.timeZone());
     });
-    QObject::connect(time, &TimeField::minutesEdited, time, [&store, minutes](std::int64_t m) {
-        store.update([&](Prefs& p) { p.*minutes = m; });
-    });
+    QObject::connect(time, &TimeField::minutesEdited, time,
+                     [&store, minutes](std::int64_t m) { store.update([&](Prefs& p) { p.*minutes = m; }); });
 }
 
 void bindEnabled(QWidget* widget, SettingsStore& store, bool Prefs::*field) {

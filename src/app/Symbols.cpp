@@ -55,7 +55,7 @@ QPainterPath roundedRect(const QRectF& r, qreal radius) {
 
 // The arrow pointer: its tip at `tip`, `scale` times the size of the plain pointer symbol.
 QPainterPath arrow(QPointF tip, qreal scale) {
-    static const QPointF shape[] = {{0, 0},      {0, 17.5},    {4.2, 13.6},  {7.1, 19.8},
+    static const QPointF shape[] = {{0, 0},      {0, 17.5},   {4.2, 13.6}, {7.1, 19.8},
                                     {9.9, 18.5}, {7.1, 12.4}, {12.8, 12.4}};
     QPolygonF poly;
     for (const QPointF& p : shape)
@@ -112,7 +112,8 @@ QPainterPath path(Symbol symbol) {
     case Symbol::pointerMotion:
         return pointerMotion();
     case Symbol::pointerSlash: {
-        const QPainterPath slash = polyline({{3.5, 3.0}, {20.5, 21.0}});
+        // Across the arrow's axis, so the stroke cannot be mistaken for part of the pointer.
+        const QPainterPath slash = polyline({{3.0, 20.5}, {20.0, 3.5}});
         return arrow({6, 2.5}, 1.0).subtracted(stroked(slash, 5.0)).united(stroked(slash, 2.0));
     }
     case Symbol::checkmark:
@@ -158,7 +159,8 @@ QPainterPath path(Symbol symbol) {
         QPainterPath t;
         t.addPolygon(QPolygonF{QPointF(12, 3.2), QPointF(21.6, 20.0), QPointF(2.4, 20.0), QPointF(12, 3.2)});
         t = t.united(stroked(t, 2.6));
-        return t.subtracted(stroked(polyline({{12, 9.0}, {12, 14.0}}), 2.3)).subtracted(circle({12, 17.3}, 1.3));
+        return t.subtracted(stroked(polyline({{12, 9.0}, {12, 14.0}}), 2.3))
+            .subtracted(circle({12, 17.3}, 1.3));
     }
     case Symbol::arrowDownCircle:
         return circle({12, 12}, 10.5)
@@ -169,8 +171,8 @@ QPainterPath path(Symbol symbol) {
     case Symbol::power: {
         QPainterPath arc;
         const QRectF box(4.0, 5.0, 16, 16);
-        arc.arcMoveTo(box, 55);
-        arc.arcTo(box, 55, 290);
+        arc.arcMoveTo(box, 125);
+        arc.arcTo(box, 125, 290);
         return stroked(arc, 2.2).united(stroked(polyline({{12, 2.8}, {12, 11.5}}), 2.2));
     }
     case Symbol::sliders: {
@@ -184,7 +186,8 @@ QPainterPath path(Symbol symbol) {
         return p;
     }
     case Symbol::plus:
-        return stroked(polyline({{12, 4}, {12, 20}}), 2.4).united(stroked(polyline({{4, 12}, {20, 12}}), 2.4));
+        return stroked(polyline({{12, 4}, {12, 20}}), 2.4)
+            .united(stroked(polyline({{4, 12}, {20, 12}}), 2.4));
     case Symbol::trash: {
         QPainterPath body;
         body.addPolygon(QPolygonF{QPointF(5.6, 8), QPointF(18.4, 8), QPointF(17.2, 21.2), QPointF(6.8, 21.2),

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace morvane {
+
+// The program's own name on the session bus: one running Morvane per session owns it, and a second
+// start reaches the first through it.
+class AppService final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "app.morvane.Morvane")
+public:
+    static inline const QString kName = QStringLiteral("app.morvane.Morvane");
+    static inline const QString kPath = QStringLiteral("/app/morvane/Morvane");
+
+    AppService(QDBusConnection bus, QObject* parent = nullptr);
+    ~AppService() override;
+
+    // Takes the bus name; false when another process holds it (or there is no bus).
+    bool claim();
+
+    // Asks the instance that holds the name to open its popover; false when none answers.
+    static bool openPopoverOfRunning(QDBusConnection bus);
+
+    std::function<void()> onOpenPopover;
+
+public Q_SLOTS:
+    // Opens the popover where the pointer is.
+    Q_SCRIPTABLE void OpenPopover();
+
+private:
+    QDBusConnection m_bus;
+    bool m_claimed = false;
+};
+
+} // namespace morvane

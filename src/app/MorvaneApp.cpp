@@ -1,0 +1,129 @@
+#include "MorvaneApp.h"
+
+#include "AppActions.h"
+#include "AppService.h"
+#include "Engine.h"
+#include "LinuxPorts.h"
+#include "LoginItem.h"
+#include "LoginModel.h"
+#include "MenuView.h"
+#include "PermissionHelp.h"
+#include "Popover.h"
+#include "QtPorts.h"
+#include "SettingsStore.h"
+#include "SettingsView.h"
+#include "SettingsWindow.h"
+#include "Snapshot.h"
+#include "StatusController.h"
+#include "Theme.h"
+#include "Updater.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDebug>
+#include <QSessionManager>
+#include <QTimer>
+
+namespace morvane {
+
+namespace {
+
+const QString kOnboardedKey = QStringLiteral("onboarded");
+
+// Everything the running application holds, created once and kept until the process ends.
+struct Shell {
+    explicit Shell(LinuxPorts& ports)
+        : ports(ports)
+        , popover(new Popover) {}
+
+    LinuxPorts& ports;
+    Popover* popover;
+    std::unique_ptr<SettingsWindow> settings;
+    std::unique_ptr<StatusController> status;
+    std::unique_ptr<AppService> service;
+};
+
+QString bundleExecutable(const Updater& updater) {
+    return updater.bundlePath().isEmpty() ? QCoreApplication::applicationFilePath()
+                                          : updater.bundlePath() + QStringLiteral("/bin/morvane");
+}
+
+} // namespace
+
+int runApplication(const QStringList& arguments) {
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    Q_ASSERT(app);
+    app->setQuitOnLastWindowClosed(false);
+    // The session manager must never restart or restore Morvane: the autostart entry is the one
+    // way back at login.
+    QObject::connect(app, &QGuiApplication::saveStateRequest, app,
+                     [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
+    QObject::connect(app, &QGuiApplication::commitDataRequest, app,
+                     [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
+
+    theme::applyAppearance(*app, theme::desktopPrefersDark());
+
+    SettingsStore& store = SettingsStore::shared();
+    DefaultsStore& defaults = SettingsStore::sharedDefaults();
+    static LinuxPorts ports(store, defaults);
+    static SystemClock clock;
+    Engine::setSharedFactory([&] { return std::make_unique<Engine>(store, ports.ports()); });
+    Updater::setSharedFactory([&] {
+        return std::make_unique<Updater>(store, ports.ports().notifier, [](const QString& executable) {
+            AppRelauncher::relaunch(executable);
+        });
+    });
+    Engine& engine = Engine::shared();
+    Updater& updater = Updater::shared();
+
+    // 1. Pictures of the interface, then quit: no engine, no updater, no tray item.
+    if (Snapshot::runIfRequested(arguments, store, engine, updater, LoginModel::shared(), clock))
+        return 0;
+
+    // One Morvane per session: a second start shows the first one's popover.
+    static Shell shell(ports);
+    shell.service = std::make_unique<AppService>(QDBusConnection::sessionBus());
+    if (QDBusConnection::sessionBus().isConnected() && !shell.service->claim()) {
+        if (AppService::openPopoverOfRunning(QDBusConnection::sessionBus()))
+            return 0;
+        qWarning("morvane: another Morvane holds %s but does not answer; starting anyway",
+                 qPrintable(AppService::kName));
+    }
+
+    AppActions actions;
+    actions.closePopover = [] { shell.popover->close(); };
+    actions.showSettings = [](SettingsTab tab) { shell.settings->show(tab); };
+    actions.quit = [] { QCoreApplication::quit(); };
+    actions.requestPermission = [&updater] {
+        PermissionHelp::open(ports.ports().trust, updater.bundlePath());
+    };
+    actions.resetPermission = actions.requestPermission;
+    actions.relaunch = [&updater] { AppRelauncher::relaunch(bundleExecutable(updater)); };
+
+    shell.settings = std::make_unique<SettingsWindow>(SettingsTabState::shared(), [&, actions] {
+        return new SettingsView(SettingsTabState::shared(), store, engine, updater, LoginModel::shared(),
+                                clock, actions);
+    });
+    shell.popover->setContent(
+        new MenuView(engine, store, updater, clock, MenuView::defaultQuick(), actions, shell.popover));
+
+    // 2. The engine, 3. the updater, 4. the tray item.
+    engine.start();
+    updater.start();
+    shell.status = std::make_unique<StatusController>(
+        engine, store, *shell.popover,
+        StatusController::Actions{[] { shell.settings->show(SettingsTab::general); },
+                                  [] { QCoreApplication::quit(); }},
+        QDBusConnection::sessionBus());
+    shell.status->setup();
+    shell.service->onOpenPopover = [] { shell.status->toggle(QPoint()); };
+
+    // 5. The first launch opens the settings window once.
+    if (!defaults.value(kOnboardedKey).toBool()) {
+        defaults.setValue(kOnboardedKey, true);
+        shell.settings->show(SettingsTab::general);
+    }
+    return app->exec();
+}
+
+} // namespace morvane

@@ -1,0 +1,114 @@
+#include "Popover.h"
+
+#include "Theme.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace morvane {
+
+namespace {
+
+// Between the click point and the popover's edge.
+constexpr int kGap = 6;
+// A close this recent means the click on the tray icon itself closed the popover.
+constexpr int kReopenGuardMs = 300;
+
+} // namespace
+
+Popover::Popover(QWidget* parent)
+    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("popover"));
+    setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu);
+    setFocusPolicy(Qt::StrongFocus);
+    // Never shown by a panel (the popup has no taskbar entry), but names the window for tools.
+    setWindowTitle(QStringLiteral("Morvane"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void Popover::setContent(QWidget* content) {
+    delete m_content;
+    m_content = content;
+    layout()->addWidget(content);
+}
+
+void Popover::showAt(QPoint anchor) {
+    m_anchor = anchor;
+    adjustSize();
+    place();
+    show();
+    raise();
+    activateWindow();
+    // The popover itself takes the focus, so that no field starts with a caret; Tab then walks
+    // through the controls.
+    setFocus(Qt::PopupFocusReason);
+}
+
+bool Popover::justClosed() const {
+    return !isVisible() && m_sinceOutsidePress.isValid() && m_sinceOutsidePress.elapsed() < kReopenGuardMs;
+}
+
+void Popover::place() {
+    QScreen* screen = QGuiApplication::screenAt(m_anchor);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize size = frameSize().isValid() ? frameSize() : sizeHint();
+    int x = m_anchor.x() - size.width() / 2;
+    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+    int y = m_anchor.y() + kGap;
+    if (y + size.height() > area.bottom() + 1 && m_anchor.y() - kGap - size.height() >= area.top())
+        y = m_anchor.y() - kGap - size.height();
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
+    move(x, y);
+}
+
+void Popover::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void Popover::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Q_EMIT shown();
+}
+
+void Popover::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    Q_EMIT closed();
+}
+
+void Popover::mousePressEvent(QMouseEvent* event) {
+    // While open, the popup receives presses anywhere on the screen; one outside closes it, and
+    // if it landed on the tray icon the icon's own click follows right after.
+    if (!rect().contains(event->position().toPoint()))
+        m_sinceOutsidePress.start();
+    QWidget::mousePressEvent(event);
+}
+
+void Popover::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // A banner appearing or leaving changes the height: stay clear of the point and the screen edge.
+    if (isVisible())
+        place();
+}
+
+void Popover::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    p.setPen(theme::withOpacity(theme::primary(palette()), 0.25));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+} // namespace morvane

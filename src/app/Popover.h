@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QWidget>
+
+namespace morvane {
+
+// The popover's frame: a frameless popup that opens at a point (below it or above it, whichever
+// fits, kept inside the available area of that point's screen), closes on a click outside it and
+// on Escape, follows its content's size, and never gets a taskbar entry.
+class Popover final : public QWidget {
+    Q_OBJECT
+public:
+    explicit Popover(QWidget* parent = nullptr);
+
+    // Hosts `content` (taking ownership); its size hint decides the popover's size.
+    void setContent(QWidget* content);
+    QWidget* content() const { return m_content; }
+
+    // Opens at `anchor` (global coordinates) with no field focused.
+    void showAt(QPoint anchor);
+    // Whether a press outside the popover closed it a moment ago: the click on the tray icon that
+    // would reopen it is then that same press.
+    bool justClosed() const;
+
+Q_SIGNALS:
+    void shown();
+    void closed();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void place();
+
+    QWidget* m_content = nullptr;
+    QPoint m_anchor;
+    QElapsedTimer m_sinceOutsidePress;
+};
+
+} // namespace morvane

@@ -1,0 +1,197 @@
+#include "StatusController.h"
+
+#include "DBusMenu.h"
+#include "Engine.h"
+#include "Fmt.h"
+#include "Popover.h"
+#include "SettingsStore.h"
+#include "StatusNotifierItem.h"
+
+#include <QCursor>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace morvane {
+
+namespace {
+
+// The sizes panels ask for; hosts pick the closest.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48};
+
+const QList<QImage>& iconImages(TrayState state) {
+    static std::array<QList<QImage>, 4> cache;
+    QList<QImage>& images = cache.at(std::size_t(state));
+    if (images.isEmpty()) {
+        for (const int size : kIconSizes)
+            images << trayImage(state, size);
+    }
+    return images;
+}
+
+const QIcon& iconFor(TrayState state) {
+    static std::array<QIcon, 4> cache;
+    QIcon& icon = cache.at(std::size_t(state));
+    if (icon.isNull())
+        icon = trayIcon(state);
+    return icon;
+}
+
+} // namespace
+
+StatusController::StatusController(Engine& engine, SettingsStore& store, Popover& popover, Actions actions,
+                                   QDBusConnection bus, QObject* parent)
+    : QObject(parent)
+    , m_engine(engine)
+    , m_store(store)
+    , m_popover(popover)
+    , m_actions(std::move(actions))
+    , m_bus(std::move(bus)) {}
+
+StatusController::~StatusController() {
+    delete m_xembed;
+}
+
+void StatusController::setup() {
+    if (m_setUp)
+        return;
+    m_setUp = true;
+    m_menu = new DBusMenu(
+        {
+            {QStringLiteral("Abrir Morvane"), [this] { toggle(QPoint()); }},
+            {QStringLiteral("Activar / desactivar"), [this] { rightClick(); }},
+            {QStringLiteral("Preferencias"),
+             [this] {
+                 if (m_actions.openSettings)
+                     m_actions.openSettings();
+             }},
+            {QStringLiteral("Salir"),
+             [this] {
+                 if (m_actions.quit)
+                     m_actions.quit();
+             }},
+        },
+        this);
+    if (m_bus.isConnected()) {
+        m_sni = new StatusNotifierItem(m_bus, m_menu, this);
+        connect(m_sni, &StatusNotifierItem::activated, this, [this](QPoint at) { leftClick(at); });
+        connect(m_sni, &StatusNotifierItem::contextMenuRequested, this, [this] { rightClick(); });
+        connect(m_sni, &StatusNotifierItem::watcherChanged, this, [this] { chooseHost(); });
+    }
+    // Queued: the refresh runs after the change has fully landed, once per announcement.
+    connect(&m_engine, &Engine::changed, this, &StatusController::refresh, Qt::QueuedConnection);
+    connect(&m_store, &SettingsStore::changed, this, &StatusController::refresh, Qt::QueuedConnection);
+    m_state = trayState(m_engine);
+    m_title = title();
+    m_tip = toolTip();
+    chooseHost();
+}
+
+void StatusController::chooseHost() {
+    Host next = Host::none;
+    if (m_sni && m_sni->watcherPresent())
+        next = Host::statusNotifier;
+    else if (QSystemTrayIcon::isSystemTrayAvailable())
+        next = Host::xembed;
+    if (next == Host::none && !m_loggedNoHost) {
+        m_loggedNoHost = true;
+        qInfo("morvane: no tray host on this session (no StatusNotifierWatcher, no XEmbed tray); "
+              "running without an icon until one appears");
+    }
+    // The XEmbed icon stays requested while there is no watcher: Qt docks it as soon as a tray
+    // manager appears.
+    if (next != Host::statusNotifier && !m_xembed) {
+        m_xembed = new QSystemTrayIcon(iconFor(m_state));
+        connect(m_xembed, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Context)
+                        rightClick();
+                    else if (reason == QSystemTrayIcon::Trigger)
+                        leftClick(m_xembed->geometry().isValid() ? m_xembed->geometry().center() : QPoint());
+                });
+    }
+    if (m_xembed)
+        m_xembed->setVisible(next != Host::statusNotifier);
+    const bool changed = next != m_host;
+    // A watcher that (re)appeared has never heard of us.
+    if (changed && next == Host::statusNotifier)
+        m_sni->start();
+    m_host = next;
+    showInHost();
+    if (changed)
+        Q_EMIT hostChanged();
+}
+
+void StatusController::showInHost() {
+    if (m_sni) {
+        m_sni->setIcon(iconImages(m_state));
+        m_sni->setLabel(m_title);
+        m_sni->setToolTip(QStringLiteral("Morvane"), m_tip);
+    }
+    if (m_xembed) {
+        m_xembed->setIcon(iconFor(m_state));
+        m_xembed->setToolTip(QStringLiteral("Morvane — ") + m_tip);
+    }
+}
+
+void StatusController::refresh() {
+    if (!m_setUp)
+        return;
+    const TrayState state = trayState(m_engine);
+    QString newTitle = title();
+    QString tip = toolTip();
+    if (state == m_state && newTitle == m_title && tip == m_tip)
+        return;
+    m_state = state;
+    m_title = std::move(newTitle);
+    m_tip = std::move(tip);
+    showInHost();
+}
+
+QString StatusController::title() const {
+    const auto& stopAt = m_engine.stopAt();
+    if (!m_store.p().countdownInMenuBar || !m_engine.enabled() || !stopAt)
+        return {};
+    return QLatin1Char(' ') + Fmt::countdown(instant::secondsBetween(m_engine.now(), *stopAt));
+}
+
+QString StatusController::toolTip() const {
+    // Hosts that draw no label show the countdown here.
+    const QString t = title();
+    return t.isEmpty() ? m_engine.status() : m_engine.status() + QStringLiteral(" ·") + t;
+}
+
+void StatusController::leftClick(QPoint at) {
+    // A Ctrl-click counts as a right click; the keyboard is read when the click arrives.
+    if (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) {
+        rightClick();
+        return;
+    }
+    toggle(at);
+}
+
+void StatusController::rightClick() {
+    if (m_popover.isVisible())
+        m_popover.close();
+    m_engine.toggle(false);
+}
+
+void StatusController::toggle(QPoint at) {
+    if (m_popover.isVisible()) {
+        m_popover.close();
+        return;
+    }
+    // The press on the icon already closed the popover (it grabs the pointer while open).
+    if (m_popover.justClosed())
+        return;
+    m_popover.showAt(at.isNull() ? fallbackAnchor() : at);
+}
+
+QPoint StatusController::fallbackAnchor() const {
+    if (m_xembed && m_xembed->isVisible() && m_xembed->geometry().isValid())
+        return m_xembed->geometry().center();
+    return QCursor::pos();
+}
+
+} // namespace morvane

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "TrayIcon.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+
+class QSystemTrayIcon;
+
+namespace morvane {
+
+class DBusMenu;
+class Engine;
+class Popover;
+class SettingsStore;
+class StatusNotifierItem;
+
+// The tray item: its icon and countdown follow the engine and the settings; a left click opens
+// or closes the popover, a right click (or a left click with Ctrl held) switches the engine.
+// A StatusNotifierItem where the panel runs a watcher, the XEmbed tray elsewhere, and nothing
+// (but a note in the log) while there is no tray host; the item appears once one does.
+class StatusController final : public QObject {
+    Q_OBJECT
+public:
+    struct Actions {
+        std::function<void()> openSettings; // the menu's "Preferencias"
+        std::function<void()> quit;         // the menu's "Salir"
+    };
+    StatusController(Engine& engine, SettingsStore& store, Popover& popover, Actions actions,
+                     QDBusConnection bus, QObject* parent = nullptr);
+    ~StatusController() override;
+
+    // Creates the tray item and follows the engine and the settings; called once.
+    void setup();
+    // Brings icon and title up to date; sends nothing when both are unchanged.
+    void refresh();
+    // A click on the item at `at` (global coordinates; a null point means "unknown").
+    void leftClick(QPoint at);
+    void rightClick();
+    // Opens the popover if it is closed, closes it if it is shown.
+    void toggle(QPoint at);
+
+    // What the item shows now.
+    TrayState shownState() const { return m_state; }
+    const QString& shownTitle() const { return m_title; }
+    // Which host the item lives in.
+    enum class Host { none, statusNotifier, xembed };
+    Host host() const { return m_host; }
+    StatusNotifierItem* statusNotifierItem() const { return m_sni; }
+
+Q_SIGNALS:
+    void hostChanged();
+
+private:
+    void chooseHost();
+    void showInHost();
+    QString title() const;
+    QString toolTip() const;
+    QPoint fallbackAnchor() const;
+
+    Engine& m_engine;
+    SettingsStore& m_store;
+    Popover& m_popover;
+    Actions m_actions;
+    QDBusConnection m_bus;
+    DBusMenu* m_menu = nullptr;
+    StatusNotifierItem* m_sni = nullptr;
+    QSystemTrayIcon* m_xembed = nullptr;
+    Host m_host = Host::none;
+    bool m_loggedNoHost = false;
+    bool m_setUp = false;
+    TrayState m_state = TrayState::off;
+    QString m_title;
+    QString m_tip;
+};
+
+} // namespace morvane

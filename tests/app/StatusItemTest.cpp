@@ -1,0 +1,217 @@
+// The tray item on a private bus, with a scripted StatusNotifierWatcher standing in for the panel,
+// under Xvfb: registration, icons, label, clicks, and a panel that restarts.
+#include "FakePorts.h"
+#include "Popover.h"
+#include "StatusController.h"
+#include "StatusNotifierItem.h"
+#include "TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QLabel>
+#include <QScreen>
+#include <QTest>
+
+namespace morvane {
+namespace {
+
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+
+class StatusItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bus.ok());
+        startWatcher();
+        itemBus = bus.connect(QStringLiteral("item"));
+        panelBus = bus.connect(QStringLiteral("panel"));
+        auto* content = new QLabel(QStringLiteral("contenido"));
+        content->setFixedSize(310, 200);
+        popover.setContent(content);
+        rig.prefs([](Prefs& p) {
+            p.policy = TriggerPolicy::always;
+            p.interval = 5;
+        });
+        rig.start();
+        controller = std::make_unique<StatusController>(*rig.engine, *rig.store, popover,
+                                                        StatusController::Actions{}, itemBus);
+        controller->setup();
+        ASSERT_TRUE(controller->statusNotifierItem());
+        service = controller->statusNotifierItem()->serviceName();
+        ASSERT_TRUE(test::waitUntil([&] { return registrations() == 1; }));
+    }
+
+    void TearDown() override {
+        controller.reset();
+        QDBusConnection::disconnectFromBus(itemBus.name());
+        QDBusConnection::disconnectFromBus(panelBus.name());
+    }
+
+    void startWatcher() {
+        watcher.reset();
+        watcher = std::make_unique<test::DBusMock>(
+            bus, QStringList{QStringLiteral("--template"), QStringLiteral(MORVANE_SNI_WATCHER)}, kWatcher);
+        ASSERT_TRUE(watcher->ok());
+    }
+
+    int registrations() const {
+        int n = 0;
+        for (const auto& [method, args] : watcher->calls(kWatcherPath))
+            n +=
+                method == QStringLiteral("RegisterStatusNotifierItem") && args.value(0).toString() == service;
+        return n;
+    }
+
+    // What a panel reads and does, over its own connection; the item answers from this thread's
+    // event loop, so the calls are asynchronous.
+    QDBusMessage panelCall(const QString& interface, const QString& method, const QVariantList& args) {
+        QDBusMessage m =
+            QDBusMessage::createMethodCall(service, StatusNotifierItem::kItemPath, interface, method);
+        m.setArguments(args);
+        QDBusPendingCall call = panelBus.asyncCall(m);
+        EXPECT_TRUE(test::waitUntil([&] { return call.isFinished(); }));
+        return call.reply();
+    }
+
+    QVariant property(const QString& name) {
+        const QDBusMessage reply = panelCall(QStringLiteral("org.freedesktop.DBus.Properties"),
+                                             QStringLiteral("Get"), {kItemInterface, name});
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
+        if (reply.arguments().isEmpty())
+            return {};
+        return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant();
+    }
+
+    QImage largestIcon() {
+        const auto list =
+            qdbus_cast<SniPixmapList>(property(QStringLiteral("IconPixmap")).value<QDBusArgument>());
+        EXPECT_FALSE(list.isEmpty());
+        QImage best;
+        for (const SniPixmap& p : list) {
+            const QImage img = fromSniPixmap(p);
+            if (img.height() > best.height())
+                best = img;
+        }
+        return best;
+    }
+
+    QString label() { return property(QStringLiteral("XAyatanaLabel")).toString(); }
+
+    // Lets the queued refreshes run.
+    void settle() {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+
+    test::PrivateBus bus;
+    std::unique_ptr<test::DBusMock> watcher;
+    QDBusConnection itemBus{QString()};
+    QDBusConnection panelBus{QString()};
+    test::Rig rig;
+    Popover popover;
+    std::unique_ptr<StatusController> controller;
+    QString service;
+};
+
+int differingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return a.width() * a.height();
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x)
+            n += qAbs(qAlpha(a.pixel(x, y)) - qAlpha(b.pixel(x, y))) > 64;
+    }
+    return n;
+}
+
+TEST_F(StatusItemTest, IconFollowsTheFourStates) {
+    std::vector<std::pair<TrayState, QImage>> seen;
+    const auto record = [&] {
+        settle();
+        seen.emplace_back(controller->shownState(), largestIcon());
+    };
+    record(); // off
+    rig.engine->toggle(false);
+    record(); // on: nothing moved yet
+    rig.screenLock.locked = true;
+    rig.tick();
+    record(); // on and blocked
+    rig.screenLock.locked = false;
+    rig.clock.advance(10);
+    rig.tick();
+    record(); // working: a movement after the last input
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].first, TrayState::off);
+    EXPECT_EQ(seen[1].first, TrayState::on);
+    EXPECT_EQ(seen[2].first, TrayState::blocked);
+    EXPECT_EQ(seen[3].first, TrayState::working);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i].second.height(), 48);
+        for (size_t j = i + 1; j < seen.size(); ++j)
+            EXPECT_GT(differingPixels(seen[i].second, seen[j].second), 20) << i << " vs " << j;
+    }
+}
+
+TEST_F(StatusItemTest, LabelShowsTheCountdownOnlyWhileARunHasAnEnd) {
+    EXPECT_EQ(label(), QString());
+    rig.engine->activate(instant::plusSeconds(rig.engine->now(), 65 * 60));
+    settle();
+    EXPECT_EQ(label(), QStringLiteral(" 1:05:00"));
+    rig.prefs([](Prefs& p) { p.countdownInMenuBar = false; });
+    settle();
+    EXPECT_EQ(label(), QString());
+    rig.prefs([](Prefs& p) { p.countdownInMenuBar = true; });
+    rig.engine->cancelTimers(); // on, without an end
+    settle();
+    EXPECT_TRUE(rig.engine->enabled());
+    EXPECT_EQ(label(), QString());
+}
+
+TEST_F(StatusItemTest, ClicksOpenThePopoverAndSwitchTheEngine) {
+    panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
+    ASSERT_TRUE(test::waitUntil([&] { return popover.isVisible(); }));
+    EXPECT_LE(qAbs(popover.geometry().center().x() - 400), 2);
+    EXPECT_GE(popover.geometry().top(), 30);
+    EXPECT_LE(popover.geometry().top(), 40);
+    EXPECT_FALSE(rig.engine->enabled());
+
+    panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
+    ASSERT_TRUE(test::waitUntil([&] { return !popover.isVisible(); }));
+
+    // Right click: closes an open popover and switches.
+    panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
+    ASSERT_TRUE(test::waitUntil([&] { return popover.isVisible(); }));
+    panelCall(kItemInterface, QStringLiteral("ContextMenu"), {400, 30});
+    EXPECT_TRUE(test::waitUntil([&] { return !popover.isVisible() && rig.engine->enabled(); }));
+
+    // Ctrl held while the left click arrives: a switch, no popover.
+    ASSERT_EQ(test::run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("ctrl")}), 0);
+    panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
+    test::run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("ctrl")});
+    EXPECT_TRUE(test::waitUntil([&] { return !rig.engine->enabled(); }));
+    EXPECT_FALSE(popover.isVisible());
+}
+
+TEST_F(StatusItemTest, PopoverOpensAboveAPointNearTheBottomEdge) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    panelCall(kItemInterface, QStringLiteral("Activate"), {area.right() - 3, area.bottom() - 5});
+    ASSERT_TRUE(test::waitUntil([&] { return popover.isVisible(); }));
+    EXPECT_LE(popover.geometry().bottom(), area.bottom() - 5);
+    EXPECT_LE(popover.geometry().right(), area.right());
+    QTest::keyClick(&popover, Qt::Key_Escape);
+    EXPECT_FALSE(popover.isVisible());
+}
+
+TEST_F(StatusItemTest, RegistersAgainWhenThePanelRestarts) {
+    startWatcher();
+    EXPECT_TRUE(test::waitUntil([&] { return registrations() == 1; }));
+    EXPECT_EQ(controller->host(), StatusController::Host::statusNotifier);
+}
+
+} // namespace
+} // namespace morvane
