@@ -94,12 +94,11 @@ QLabel* linkLabel(const QString& text, const QString& name, const QFont& font) {
     l->setTextFormat(Qt::RichText);
     l->setWordWrap(true);
     l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    tintLink(l, text, theme::accent(l->palette()));
+    l->setAccessibleName(text);
     return l;
 }
 
 void tintLink(QLabel* link, const QString& text, const QColor& color) {
-    link->setAccessibleName(text);
     // The colour goes into the markup: Qt gives an anchor the application's link colour when it
     // parses the text, and a later palette change does not reach it.
     link->setText(QStringLiteral("<a href=\"#\" style=\"color: %1\">%2</a>")

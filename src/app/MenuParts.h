@@ -48,10 +48,10 @@ QLabel* label(const QString& text, const QFont& font, QWidget* parent = nullptr)
 QPushButton* button(const QString& text, const QString& name, QWidget* parent = nullptr);
 // The banners' buttons: the caption font with the style's usual frame.
 QPushButton* smallButton(const QString& text, const QString& name);
-// A link-style button: accent-coloured underlined text that wraps when long, reachable with Tab
-// and pressed with Enter; it emits linkActivated().
+// A link-style button: underlined text that wraps when long, reachable with Tab and pressed with
+// Enter; it emits linkActivated(). Its text (the accessible name) shows once tintLink() runs.
 QLabel* linkLabel(const QString& text, const QString& name, const QFont& font);
-// Shows `text` as the link of `link` in `color`.
+// Shows `text` as the link of `link`, in `color`.
 void tintLink(QLabel* link, const QString& text, const QColor& color);
 // A horizontal layout without margins on `parent`.
 QHBoxLayout* row(QWidget* parent = nullptr, int spacing = -1);
