@@ -147,7 +147,8 @@ void ScreenLockMonitor::Impl::followScreenSavers() {
         return;
     screenSaverWatcher = std::make_unique<QDBusServiceWatcher>();
     screenSaverWatcher->setConnection(session);
-    screenSaverWatcher->setWatchMode(QDBusServiceWatcher::WatchForRegistration);
+    screenSaverWatcher->setWatchMode(QDBusServiceWatcher::WatchForRegistration |
+                                     QDBusServiceWatcher::WatchForUnregistration);
     screenSaverWatcher->setWatchedServices({kScreenSaver, kGnomeScreenSaver});
     // A locker started after us (autostart entries race at login) is read when it arrives.
     QObject::connect(screenSaverWatcher.get(), &QDBusServiceWatcher::serviceRegistered, q,
@@ -156,6 +157,14 @@ void ScreenLockMonitor::Impl::followScreenSavers() {
                              if (service.name == name)
                                  readActive(service, 0);
                      });
+    // A locker that leaves the bus (it crashed, say) no longer holds the screen locked beside
+    // logind; whichever service remains is asked again.
+    QObject::connect(screenSaverWatcher.get(), &QDBusServiceWatcher::serviceUnregistered, q, [this] {
+        screenSaverLocked = false;
+        apply();
+        for (const ScreenSaverService& service : screenSaverServices())
+            readActive(service, 0);
+    });
     for (const ScreenSaverService& service : screenSaverServices()) {
         // No path: KDE emits from both of its paths, and the duplicates change nothing.
         session.connect(service.name, QString(), service.name, QStringLiteral("ActiveChanged"), q,

@@ -242,6 +242,19 @@ TEST_F(ScreenLockTest, LockedWhileLogindOrALockerOnTheSessionBusSaysSo) {
     EXPECT_EQ(counts.unlocked, 1);
 }
 
+TEST_F(ScreenLockTest, ALockerThatLeavesTheBusNoLongerHoldsTheScreenLocked) {
+    const auto mock = logind(true);
+    const QString name = QStringLiteral("org.freedesktop.ScreenSaver");
+    auto saver =
+        test::DBusMock::fromTemplate(sessionBus, name, QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                     QStringLiteral("[('GetActive', '', 'b', 'ret = True')]"));
+    ASSERT_TRUE(saver && saver->ok());
+    start();
+    ASSERT_TRUE(test::waitUntil([&] { return monitor->screenLocked(); }));
+    saver.reset();
+    EXPECT_TRUE(test::waitUntil([&] { return !monitor->screenLocked(); }));
+}
+
 TEST_F(ScreenLockTest, ReadsALockerThatStartsAfterUs) {
     start();
     EXPECT_FALSE(monitor->followsLogind());
