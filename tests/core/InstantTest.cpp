@@ -93,16 +93,3 @@ TEST(Instant, RoundingSaturatesAtTheInt64Bounds) {
         EXPECT_EQ(saturatingCeil(c.in), c.ceil) << c.in;
     }
 }
-
-TEST(Instant, StartOfDayIsTheFirstInstantOfTheDate) {
-    const auto utc = [](int day, int hour) {
-        return QDateTime(QDate(2026, 11, day), QTime(hour, 0), Qt::UTC);
-    };
-    // Havana falls back from 01:00 CDT to 00:00 CST on 1 November 2026: its midnight comes twice.
-    const QTimeZone havana("America/Havana");
-    EXPECT_EQ(startOfDay(QDate(2026, 11, 1), havana), utc(1, 4));
-    EXPECT_EQ(startOfDay(QDate(2026, 11, 2), havana), utc(2, 5));
-    // Chile skips midnight on 6 September 2026: the day begins at 01:00 -03.
-    EXPECT_EQ(startOfDay(QDate(2026, 9, 6), QTimeZone("America/Santiago")),
-              QDateTime(QDate(2026, 9, 6), QTime(4, 0), Qt::UTC));
-}
