@@ -3,6 +3,7 @@
 #include "Theme.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -54,6 +55,62 @@ void Switch::paintEvent(QPaintEvent*) {
     p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
 }
 
+LinkButton::LinkButton(const QString& text, const QString& name, const QFont& font, QWidget* parent)
+    : QAbstractButton(parent) {
+    setText(text);
+    setObjectName(name);
+    QFont underlined = font;
+    underlined.setUnderline(true);
+    setFont(underlined);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+QSize LinkButton::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(text()) + 2, fontMetrics().height()};
+}
+
+QSize LinkButton::minimumSizeHint() const {
+    return {fontMetrics().averageCharWidth() * 8, fontMetrics().height()};
+}
+
+int LinkButton::heightForWidth(int width) const {
+    return fontMetrics()
+        .boundingRect(QRect(0, 0, qMax(1, width), QWIDGETSIZE_MAX), Qt::TextWordWrap, text())
+        .height();
+}
+
+QRect LinkButton::textRect() const {
+    return fontMetrics().boundingRect(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text());
+}
+
+bool LinkButton::hitButton(const QPoint& pos) const {
+    return textRect().contains(pos);
+}
+
+void LinkButton::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        click();
+    else
+        QAbstractButton::keyPressEvent(event);
+}
+
+void LinkButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QColor ink = theme::accent(palette());
+    p.setPen(isDown() ? theme::withOpacity(ink, 0.6) : ink);
+    p.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text());
+    if (hasFocus()) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(theme::withOpacity(ink, 0.6), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(textRect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    }
+}
+
 namespace {
 
 QColor dividerInk(const QPalette& palette) {
@@ -85,24 +142,6 @@ QPushButton* smallButton(const QString& text, const QString& name) {
     QPushButton* b = button(text, name);
     b->setFont(theme::caption());
     return b;
-}
-
-QLabel* linkLabel(const QString& text, const QString& name, const QFont& font) {
-    auto* l = new QLabel;
-    l->setObjectName(name);
-    l->setFont(font);
-    l->setTextFormat(Qt::RichText);
-    l->setWordWrap(true);
-    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    l->setAccessibleName(text);
-    return l;
-}
-
-void tintLink(QLabel* link, const QString& text, const QColor& color) {
-    // The colour goes into the markup: Qt gives an anchor the application's link colour when it
-    // parses the text, and a later palette change does not reach it.
-    link->setText(QStringLiteral("<a href=\"#\" style=\"color: %1\">%2</a>")
-                      .arg(color.name(QColor::HexRgb), text.toHtmlEscaped()));
 }
 
 QHBoxLayout* row(QWidget* parent, int spacing) {

@@ -41,6 +41,26 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
+// A link-style button: underlined text in the accent colour that wraps when it is longer than
+// the width it gets. One Tab stop; Space, Enter or a click emit clicked().
+class LinkButton final : public QAbstractButton {
+public:
+    LinkButton(const QString& text, const QString& name, const QFont& font, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    // Only the text is the link, not the blank beside a short last line's end.
+    bool hitButton(const QPoint& pos) const override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QRect textRect() const;
+};
+
 // A one-pixel line across the popover.
 QWidget* divider();
 QLabel* label(const QString& text, const QFont& font, QWidget* parent = nullptr);
@@ -48,11 +68,6 @@ QLabel* label(const QString& text, const QFont& font, QWidget* parent = nullptr)
 QPushButton* button(const QString& text, const QString& name, QWidget* parent = nullptr);
 // The banners' buttons: the caption font with the style's usual frame.
 QPushButton* smallButton(const QString& text, const QString& name);
-// A link-style button: underlined text that wraps when long, reachable with Tab and pressed with
-// Enter; it emits linkActivated(). Its text (the accessible name) shows once tintLink() runs.
-QLabel* linkLabel(const QString& text, const QString& name, const QFont& font);
-// Shows `text` as the link of `link`, in `color`.
-void tintLink(QLabel* link, const QString& text, const QColor& color);
 // A horizontal layout without margins on `parent`.
 QHBoxLayout* row(QWidget* parent = nullptr, int spacing = -1);
 // `items` side by side, with a flexible space before the last one when `stretchBeforeLast`.

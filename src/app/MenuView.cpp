@@ -164,10 +164,9 @@ QWidget* MenuView::buildPermissionBanner() {
     buttonRow->addStretch(1);
     l->addWidget(buttons);
 
-    QLabel* reset = linkLabel(QStringLiteral("¿Ya está activado y sigue pidiendo? Restablecer permiso"),
-                              QStringLiteral("resetPermissionLink"), theme::caption2());
-    m_links << reset;
-    l->addWidget(reset);
+    auto* reset = new LinkButton(QStringLiteral("¿Ya está activado y sigue pidiendo? Restablecer permiso"),
+                                 QStringLiteral("resetPermissionButton"), theme::caption2());
+    l->addWidget(reset, 0, Qt::AlignLeft);
 
     connect(grant, &QPushButton::clicked, this, [this] {
         if (m_actions.requestPermission)
@@ -177,7 +176,7 @@ QWidget* MenuView::buildPermissionBanner() {
         if (m_actions.relaunch)
             m_actions.relaunch();
     });
-    connect(reset, &QLabel::linkActivated, this, [this] {
+    connect(reset, &QAbstractButton::clicked, this, [this] {
         if (m_actions.resetPermission)
             m_actions.resetPermission();
     });
@@ -225,11 +224,10 @@ QWidget* MenuView::buildTimers() {
         r->addWidget(line.text, 1);
         l->addWidget(line.row);
     }
-    m_cancelTimers = linkLabel(QStringLiteral("Cancelar temporizadores"), QStringLiteral("cancelTimersLink"),
-                               theme::caption());
-    m_links << m_cancelTimers;
-    connect(m_cancelTimers, &QLabel::linkActivated, this, [this] { m_engine.cancelTimers(); });
-    l->addWidget(m_cancelTimers);
+    m_cancelTimers = new LinkButton(QStringLiteral("Cancelar temporizadores"),
+                                    QStringLiteral("cancelTimersButton"), theme::caption());
+    connect(m_cancelTimers, &QAbstractButton::clicked, this, [this] { m_engine.cancelTimers(); });
+    l->addWidget(m_cancelTimers, 0, Qt::AlignLeft);
     return block;
 }
 
@@ -389,8 +387,8 @@ void MenuView::setTabOrder() {
         chain << field->findChild<QWidget*>(QStringLiteral("hours"))
               << field->findChild<QWidget*>(QStringLiteral("minutes"));
     };
-    for (const char* name : {"grantPermissionButton", "relaunchButton", "resetPermissionLink",
-                             "installButton", "cancelTimersLink"})
+    for (const char* name : {"grantPermissionButton", "relaunchButton", "resetPermissionButton",
+                             "installButton", "cancelTimersButton"})
         add(QLatin1String(name));
     for (const QuickDuration& chip : m_quick)
         add(QStringLiteral("quick:") + chip.label);
@@ -506,8 +504,6 @@ void MenuView::applyColors() {
             icon.addPixmap(symbols::pixmap(symbol, kFooterIcon, theme::secondary(pal), dpr));
         b->setIcon(icon);
     }
-    for (QLabel* link : std::as_const(m_links))
-        tintLink(link, link->accessibleName(), theme::accent(pal));
     // The timer icons are drawn again by the next refresh.
     for (LineRow& row : m_lines)
         row.shown.reset();

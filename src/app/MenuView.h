@@ -134,14 +134,13 @@ private:
         std::optional<Symbol> shown;
     };
     std::array<LineRow, 4> m_lines;
-    QLabel* m_cancelTimers = nullptr;
+    QAbstractButton* m_cancelTimers = nullptr;
     DurationField* m_activateFor = nullptr;
     QPushButton* m_activateForButton = nullptr;
     DurationField* m_pauseFor = nullptr;
     QPushButton* m_pauseForButton = nullptr;
     QLabel* m_footer = nullptr;
     QList<QLabel*> m_secondaryLabels;
-    QList<QLabel*> m_links;
     // Icons tinted from the palette, redrawn when the appearance changes.
     QList<std::pair<QLabel*, Symbol>> m_symbolLabels;
     QList<std::pair<QAbstractButton*, Symbol>> m_symbolButtons;
