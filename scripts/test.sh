@@ -22,6 +22,8 @@ packages=(
     pulseaudio pulseaudio-utils
     openssl zip libarchive-tools
     libglib2.0-bin
+    # panels the tray item is clicked in, and the screenshots that find it
+    xfce4-panel xfconf trayer imagemagick
 )
 
 as_root() {

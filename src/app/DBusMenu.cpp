@@ -94,6 +94,10 @@ void DBusMenu::registerTypes() {
         qDBusRegisterMetaType<DBusMenuEvent>();
         qDBusRegisterMetaType<DBusMenuEventList>();
         qDBusRegisterMetaType<QList<int>>();
+        // The adaptor's slots and signals name the lists by these aliases.
+        qRegisterMetaType<DBusMenuItemList>("morvane::DBusMenuItemList");
+        qRegisterMetaType<DBusMenuItemKeysList>("morvane::DBusMenuItemKeysList");
+        qRegisterMetaType<DBusMenuEventList>("morvane::DBusMenuEventList");
         return true;
     }();
     Q_UNUSED(once);

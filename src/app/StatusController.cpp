@@ -119,8 +119,11 @@ void StatusController::chooseHost() {
         m_sni->start();
     m_host = next;
     showInHost();
-    if (changed)
+    if (changed) {
+        static const char* const names[] = {"none", "StatusNotifierItem", "XEmbed tray icon"};
+        qInfo("morvane: tray item: %s", names[int(next)]);
         Q_EMIT hostChanged();
+    }
 }
 
 void StatusController::showInHost() {

@@ -8,6 +8,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDebug>
+#include <QFile>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <unistd.h>
@@ -107,7 +109,10 @@ public:
     SniPixmapList none() const { return {}; }
     SniToolTip toolTip() const { return m_item->toolTip(); }
     bool itemIsMenu() const { return false; }
-    QDBusObjectPath menu() const { return QDBusObjectPath(kMenuPath); }
+    // Qt's own tray items name this path when they have no menu; hosts then send ContextMenu.
+    QDBusObjectPath menu() const {
+        return QDBusObjectPath(m_item->m_menuOffered ? kMenuPath : QStringLiteral("/"));
+    }
     QString label() const { return m_item->label(); }
     // The widest countdown the label usually shows, so that panels reserve a steady width.
     QString labelGuide() const { return QStringLiteral(" 00:00:00"); }
@@ -168,8 +173,37 @@ bool StatusNotifierItem::watcherPresent() const {
 }
 
 void StatusNotifierItem::start() {
-    if (watcherPresent())
-        registerWithWatcher();
+    if (!watcherPresent())
+        return;
+    m_menuOffered = hostKind(watcherProgram()) != HostKind::contextMenu;
+    registerWithWatcher();
+}
+
+QString StatusNotifierItem::watcherProgram() const {
+    // The bus daemon answers this itself, at once.
+    const auto pid = m_bus.interface()->servicePid(kWatcher);
+    if (!pid.isValid())
+        return {};
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.value()));
+    if (!comm.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(comm.read(64)).trimmed();
+}
+
+StatusNotifierItem::HostKind StatusNotifierItem::hostKind(const QString& program) {
+    // These panels report a right click by ContextMenu, but only when the item offers no menu.
+    static const QStringList contextMenuPanels{QStringLiteral("plasmashell"), QStringLiteral("lxqt-panel"),
+                                               QStringLiteral("waybar")};
+    // xfce4-panel 4.18 runs its status tray as a plugin process named after its slot, e.g.
+    // "panel-2-systray", and never reports a right click to an item: it opens the item's menu or
+    // the panel's own (it takes right clicks from XEmbed icons too), so there the menu's
+    // "Activar / desactivar" is the right click's switch.
+    static const QRegularExpression xfcePlugin(QStringLiteral("^panel-\\d+-systray$"));
+    if (program == QLatin1String("xfce4-panel") || xfcePlugin.match(program).hasMatch())
+        return HostKind::menuOnRightClick;
+    if (contextMenuPanels.contains(program))
+        return HostKind::contextMenu;
+    return HostKind::menuOnly;
 }
 
 void StatusNotifierItem::registerWithWatcher() {

@@ -59,6 +59,15 @@ public:
     void start();
     // The bus name the item is exported under.
     QString serviceName() const { return m_service; }
+    // Whether the item names its menu to the host (decided at each registration by the host).
+    bool menuOffered() const { return m_menuOffered; }
+    // How the panel owning the watcher treats clicks, by its program name.
+    enum class HostKind {
+        contextMenu,      // Activate and ContextMenu, the latter only for items that offer no menu
+        menuOnRightClick, // Activate, and the item's menu on a right click; never ContextMenu
+        menuOnly,         // anything else: some hosts open the item's menu on every click
+    };
+    static HostKind hostKind(const QString& program);
 
     // Each setter announces the change to the panel; equal values announce nothing.
     void setIcon(const QList<QImage>& sizes);
@@ -80,12 +89,14 @@ Q_SIGNALS:
 
 private:
     void registerWithWatcher();
+    QString watcherProgram() const;
 
     QDBusConnection m_bus;
     QString m_service;
     QDBusServiceWatcher* m_watcher;
     SniPixmapList m_icon;
     QString m_label;
+    bool m_menuOffered = true;
     QString m_tipTitle;
     QString m_tipText;
     class Adaptor;

@@ -1,5 +1,6 @@
 // The tray item on a private bus, with a scripted StatusNotifierWatcher standing in for the panel,
 // under Xvfb: registration, icons, label, clicks, and a panel that restarts.
+#include "DBusMenu.h"
 #include "FakePorts.h"
 #include "Popover.h"
 #include "StatusController.h"
@@ -205,6 +206,31 @@ TEST_F(StatusItemTest, PopoverOpensAboveAPointNearTheBottomEdge) {
     EXPECT_LE(popover.geometry().right(), area.right());
     QTest::keyClick(&popover, Qt::Key_Escape);
     EXPECT_FALSE(popover.isVisible());
+}
+
+TEST_F(StatusItemTest, MenuOffersItsEntriesAndSwitchesFromTheSecond) {
+    const auto menuCall = [&](const QString& method, const QVariantList& args) {
+        QDBusMessage m = QDBusMessage::createMethodCall(service, StatusNotifierItem::kMenuPath,
+                                                        QStringLiteral("com.canonical.dbusmenu"), method);
+        m.setArguments(args);
+        QDBusPendingCall call = panelBus.asyncCall(m);
+        EXPECT_TRUE(test::waitUntil([&] { return call.isFinished(); }));
+        return call.reply();
+    };
+    const QDBusMessage layout = menuCall(QStringLiteral("GetLayout"), {0, -1, QStringList()});
+    ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << qPrintable(layout.errorMessage());
+    const auto root = qdbus_cast<DBusMenuLayoutItem>(layout.arguments().value(1).value<QDBusArgument>());
+    QStringList labels;
+    for (const DBusMenuLayoutItem& item : root.children)
+        labels << item.properties.value(QStringLiteral("label")).toString();
+    EXPECT_EQ(labels, (QStringList{QStringLiteral("Abrir Morvane"), QStringLiteral("Activar / desactivar"),
+                                   QStringLiteral("Preferencias"), QStringLiteral("Salir")}));
+
+    // xfce sends the click as a group of one.
+    const DBusMenuEventList events{{2, QStringLiteral("clicked"), QDBusVariant(0), 0}};
+    const QDBusMessage reply = menuCall(QStringLiteral("EventGroup"), {QVariant::fromValue(events)});
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
+    EXPECT_TRUE(test::waitUntil([&] { return rig.engine->enabled(); }));
 }
 
 TEST_F(StatusItemTest, RegistersAgainWhenThePanelRestarts) {

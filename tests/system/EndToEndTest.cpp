@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
-#include <QDir>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDir>
 #include <QElapsedTimer>
 
 #include <unistd.h>

@@ -1,0 +1,254 @@
+// The real program, started as a user would start it, under Xvfb on a private bus: the first
+// launch, one instance per session, the snapshot path, and clicks on the icon in real panels
+// (xfce4-panel hosting StatusNotifierItems, trayer hosting XEmbed icons), sent with xdotool.
+#include "TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace morvane {
+namespace {
+
+const QString kApp = QStringLiteral(MORVANE_APP_BUNDLE "/bin/morvane");
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bus.ok());
+        ASSERT_TRUE(home.isValid());
+        control = bus.connect(QStringLiteral("shell-test"));
+    }
+
+    void TearDown() override {
+        // The program first, then the panels it docked into.
+        for (auto it = processes.rbegin(); it != processes.rend(); ++it) {
+            auto& p = *it;
+            p->terminate();
+            if (!p->waitForFinished(3000))
+                p->kill();
+            p->waitForFinished(3000);
+        }
+        QDBusConnection::disconnectFromBus(control.name());
+    }
+
+    QProcessEnvironment environment(bool withDisplay = true) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (!withDisplay)
+            env.remove(QStringLiteral("DISPLAY"));
+        return env;
+    }
+
+    QProcess* start(const QString& program, const QStringList& args, bool withDisplay = true) {
+        processes.push_back(std::make_unique<QProcess>());
+        QProcess* p = processes.back().get();
+        p->setProcessEnvironment(environment(withDisplay));
+        p->setWorkingDirectory(home.path());
+        p->setProcessChannelMode(QProcess::ForwardedChannels);
+        p->start(program, args);
+        EXPECT_TRUE(p->waitForStarted(5000)) << qPrintable(program);
+        return p;
+    }
+
+    bool onBus(const QString& name) const { return control.interface()->isServiceRegistered(name).value(); }
+
+    // The program's item is exported once the tray is set up, after the engine and the updater.
+    bool itemExported() const {
+        const QStringList names = control.interface()->registeredServiceNames().value();
+        return std::any_of(names.cbegin(), names.cend(), [](const QString& n) {
+            return n.startsWith(QStringLiteral("org.kde.StatusNotifierItem-"));
+        });
+    }
+
+    QString conf() const {
+        QFile f(home.filePath(QStringLiteral("morvane/morvane.conf")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    // The switch as the engine last stored it.
+    std::optional<bool> storedEnabled() const {
+        const auto m = QRegularExpression(QStringLiteral("state\\.v1=\"?(\\d)")).match(conf());
+        if (!m.hasMatch())
+            return std::nullopt;
+        return m.captured(1) == QStringLiteral("1");
+    }
+
+    static bool windowNamed(const QString& pattern, bool visibleOnly) {
+        QStringList args{QStringLiteral("search")};
+        if (visibleOnly)
+            args << QStringLiteral("--onlyvisible");
+        args << QStringLiteral("--name") << pattern;
+        return test::run(QStringLiteral("xdotool"), args) == 0;
+    }
+    static bool popoverShown() { return windowNamed(QStringLiteral("^Morvane$"), true); }
+
+    test::PrivateBus bus;
+    QTemporaryDir home;
+    QDBusConnection control{QString()};
+    std::vector<std::unique_ptr<QProcess>> processes;
+};
+
+TEST_F(ShellTest, FirstLaunchOpensSettingsOnceAndASecondStartShowsThePopover) {
+    test::DBusMock watcher(bus, {QStringLiteral("--template"), QStringLiteral(MORVANE_SNI_WATCHER)},
+                           kWatcher);
+    ASSERT_TRUE(watcher.ok());
+    QProcess* first = start(kApp, {});
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return itemExported() && onBus(QStringLiteral("app.morvane.Morvane")); }, 20000));
+    EXPECT_TRUE(
+        test::waitUntil([] { return windowNamed(QStringLiteral("^Preferencias de Morvane$"), true); }));
+    EXPECT_TRUE(conf().contains(QStringLiteral("onboarded=true")));
+
+    QProcess* second = start(kApp, {});
+    ASSERT_TRUE(second->waitForFinished(10000));
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(test::waitUntil(popoverShown));
+    EXPECT_EQ(first->state(), QProcess::Running);
+
+    // The next launch finds the flag: no window of its own.
+    first->terminate();
+    ASSERT_TRUE(first->waitForFinished(5000));
+    ASSERT_TRUE(test::waitUntil([&] { return !onBus(QStringLiteral("app.morvane.Morvane")); }));
+    start(kApp, {});
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return itemExported() && onBus(QStringLiteral("app.morvane.Morvane")); }, 20000));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(windowNamed(QStringLiteral("^Preferencias de Morvane$"), false));
+}
+
+TEST_F(ShellTest, SnapshotsNeedNoDisplayAndStartNothing) {
+    test::DBusMock watcher(bus, {QStringLiteral("--template"), QStringLiteral(MORVANE_SNI_WATCHER)},
+                           kWatcher);
+    ASSERT_TRUE(watcher.ok());
+    QProcess* p = start(kApp, {QStringLiteral("--snapshot"), QStringLiteral("shots/out")}, false);
+    ASSERT_TRUE(p->waitForFinished(60000));
+    EXPECT_EQ(p->exitCode(), 0);
+    const QStringList files =
+        QDir(home.filePath(QStringLiteral("shots/out"))).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(files, (QStringList{QStringLiteral("menu.png"), QStringLiteral("pref-condiciones.png"),
+                                  QStringLiteral("pref-general.png"), QStringLiteral("pref-horarios.png"),
+                                  QStringLiteral("pref-movimiento.png")}));
+    // No engine ran (it stores its run state on its first tick), no first-launch window, no tray item.
+    EXPECT_FALSE(conf().contains(QStringLiteral("state.v1")));
+    EXPECT_FALSE(conf().contains(QStringLiteral("onboarded")));
+    EXPECT_TRUE(watcher.calls(QStringLiteral("/StatusNotifierWatcher")).isEmpty());
+}
+
+TEST_F(ShellTest, WithoutADisplayItSaysSoAndFails) {
+    QProcess p;
+    p.setProcessEnvironment(environment(false));
+    p.start(kApp, {});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_NE(p.exitCode(), 0);
+    const QList<QByteArray> lines = p.readAllStandardError().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains("DISPLAY")) << lines[0].constData();
+}
+
+// The icon's bounding box inside `strip` (global coordinates): its light glyph meets its dark rim
+// there, which neither the panels' own drawing nor the black desktop around them does.
+QRect findIcon(const QRect& strip) {
+    QByteArray png;
+    test::run(
+        QStringLiteral("import"),
+        {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+         QStringLiteral("%1x%2+%3+%4").arg(strip.width()).arg(strip.height()).arg(strip.x()).arg(strip.y()),
+         QStringLiteral("png:-")},
+        10000, &png);
+    const QImage shot = QImage::fromData(png, "PNG");
+    const auto gray = [&](int x, int y) { return qGray(shot.pixel(x, y)); };
+    QRect box;
+    for (int y = 2; y < shot.height() - 2; ++y) {
+        for (int x = 2; x < shot.width() - 2; ++x) {
+            if (gray(x, y) < 80 && (gray(x - 2, y) > 235 || gray(x + 2, y) > 235 || gray(x, y - 2) > 235 ||
+                                    gray(x, y + 2) > 235))
+                box |= QRect(strip.x() + x, strip.y() + y, 1, 1);
+        }
+    }
+    return box;
+}
+
+class PanelTest : public ShellTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
+    const QString panel = QString::fromLatin1(GetParam());
+    if (panel == QStringLiteral("xfce4-panel")) {
+        QDir().mkpath(home.filePath(QStringLiteral("xfce4/xfconf/xfce-perchannel-xml")));
+        QFile::copy(QStringLiteral(MORVANE_PANELS_DIR "/xfce4-panel.xml"),
+                    home.filePath(QStringLiteral("xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml")));
+        // The panel reads its layout from xfconfd, which the bus would start with its own
+        // environment: start it here, so that it reads the layout above.
+        start(QStringLiteral(MORVANE_XFCONFD), {});
+        ASSERT_TRUE(test::waitUntil([&] { return onBus(QStringLiteral("org.xfce.Xfconf")); }, 20000));
+        start(QStringLiteral("xfce4-panel"), {QStringLiteral("--disable-wm-check")});
+        ASSERT_TRUE(test::waitUntil([&] { return onBus(kWatcher); }, 20000));
+    } else {
+        start(QStringLiteral("trayer"),
+              {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+               QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+               QStringLiteral("--height"), QStringLiteral("28"), QStringLiteral("--transparent"),
+               QStringLiteral("false"), QStringLiteral("--tint"), QStringLiteral("0xdddddd")});
+        ASSERT_TRUE(test::waitUntil([] { return windowNamed(QStringLiteral("^panel$"), true); }, 20000));
+    }
+    // Not a first launch: no settings window over the desktop.
+    QDir().mkpath(home.filePath(QStringLiteral("morvane")));
+    QFile f(home.filePath(QStringLiteral("morvane/morvane.conf")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[General]\nonboarded=true\n");
+    f.close();
+    start(kApp, {});
+    const QRect strip(0, 0, 1280, 28); // the test server's screen is 1280 wide
+    QRect icon;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            icon = findIcon(strip);
+            return icon.width() >= 8 && storedEnabled().has_value();
+        },
+        20000));
+    const QString x = QString::number(icon.center().x());
+    const QString y = QString::number(icon.center().y());
+    const auto xdotool = [](const QStringList& args) { return test::run(QStringLiteral("xdotool"), args); };
+    EXPECT_EQ(storedEnabled(), false);
+
+    xdotool({QStringLiteral("mousemove"), x, y, QStringLiteral("click"), QStringLiteral("1")});
+    EXPECT_TRUE(test::waitUntil(popoverShown, 10000));
+    EXPECT_EQ(storedEnabled(), false);
+    // Escape closes it (the popover holds the keyboard while open).
+    xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    EXPECT_TRUE(test::waitUntil([] { return !popoverShown(); }));
+
+    xdotool({QStringLiteral("mousemove"), x, y, QStringLiteral("click"), QStringLiteral("3")});
+    if (panel == QStringLiteral("xfce4-panel")) {
+        // xfce keeps right clicks from its items and opens the item's menu instead: the second
+        // entry switches.
+        test::waitUntil([] { return false; }, 300);
+        xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
+                 QStringLiteral("Return")});
+    }
+    EXPECT_TRUE(test::waitUntil([&] { return storedEnabled() == true; }, 10000));
+
+    xdotool({QStringLiteral("mousemove"), x, y, QStringLiteral("keydown"), QStringLiteral("ctrl"),
+             QStringLiteral("click"), QStringLiteral("1"), QStringLiteral("keyup"), QStringLiteral("ctrl")});
+    EXPECT_TRUE(test::waitUntil([&] { return storedEnabled() == false; }, 10000));
+    EXPECT_FALSE(popoverShown());
+}
+
+INSTANTIATE_TEST_SUITE_P(Panels, PanelTest, ::testing::Values("xfce4-panel", "trayer"), [](const auto& info) {
+    return std::string(info.param) == "trayer" ? "trayer" : "xfce";
+});
+
+} // namespace
+} // namespace morvane
