@@ -160,9 +160,24 @@ QString StatusController::title() const {
 }
 
 QString StatusController::toolTip() const {
-    // Hosts that draw no label show the countdown here.
+    // The engine's status line changes every second while it waits or works; the tooltip keeps to
+    // what changes rarely, so that panels are not asked to fetch it again each second. Hosts that
+    // draw no label get the countdown here.
+    QString text;
+    switch (trayState(m_engine)) {
+    case TrayState::off:
+        text = QStringLiteral("Apagado");
+        break;
+    case TrayState::blocked:
+        text = m_engine.status(); // the reason, e.g. "Pausado: pantalla bloqueada"
+        break;
+    case TrayState::on:
+    case TrayState::working:
+        text = QStringLiteral("Activo");
+        break;
+    }
     const QString t = title();
-    return t.isEmpty() ? m_engine.status() : m_engine.status() + QStringLiteral(" ·") + t;
+    return t.isEmpty() ? text : text + QStringLiteral(" · se apaga en") + t;
 }
 
 void StatusController::leftClick(QPoint at) {
