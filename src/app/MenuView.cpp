@@ -20,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -81,10 +82,26 @@ MenuView::MenuView(Engine& engine, SettingsStore& store, Updater& updater, const
     setTabOrder();
     applyColors();
 
-    connect(&m_engine, &Engine::changed, this, &MenuView::refresh);
-    connect(&m_store, &SettingsStore::changed, this, &MenuView::refresh);
-    connect(&m_updater, &Updater::changed, this, &MenuView::refresh);
+    connect(&m_engine, &Engine::changed, this, &MenuView::refreshIfShown);
+    connect(&m_store, &SettingsStore::changed, this, &MenuView::refreshIfShown);
+    connect(&m_updater, &Updater::changed, this, &MenuView::refreshIfShown);
     refresh();
+}
+
+void MenuView::refreshIfShown() {
+    // The engine announces a change every second; a closed popover catches up when it opens.
+    if (isVisible())
+        refresh();
+    else
+        m_stale = true;
+}
+
+void MenuView::showEvent(QShowEvent* event) {
+    if (m_stale) {
+        m_stale = false;
+        refresh();
+    }
+    QWidget::showEvent(event);
 }
 
 QList<QuickDuration> MenuView::defaultQuick() {

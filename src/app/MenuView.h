@@ -90,6 +90,7 @@ Q_SIGNALS:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -105,6 +106,7 @@ private:
     void setTabOrder();
 
     void refresh();
+    void refreshIfShown();
     void refreshHeader();
     void refreshTimers();
     void refreshFooter();
@@ -120,6 +122,7 @@ private:
 
     StateBadge* m_badge = nullptr;
     QLabel* m_status = nullptr;
+    bool m_stale = false; // a change arrived while the popover was closed
     QAbstractButton* m_switch = nullptr;
     QWidget* m_permission = nullptr;
     QWidget* m_update = nullptr;
