@@ -104,8 +104,9 @@ int runApplication(const QStringList& arguments) {
         return new SettingsView(SettingsTabState::shared(), store, engine, updater, LoginModel::shared(),
                                 clock, actions);
     });
-    shell.popover->setContent(
-        new MenuView(engine, store, updater, clock, MenuView::defaultQuick(), actions, shell.popover));
+    shell.popover->setContentFactory([&, actions] {
+        return new MenuView(engine, store, updater, clock, MenuView::defaultQuick(), actions, shell.popover);
+    });
 
     // 2. The engine, 3. the updater, 4. the tray item.
     engine.start();
@@ -116,6 +117,8 @@ int runApplication(const QStringList& arguments) {
                                   [] { QCoreApplication::quit(); }},
         QDBusConnection::sessionBus());
     shell.status->setup();
+    // The popover's content is built once the tray item is on its way to the panel.
+    QTimer::singleShot(0, shell.popover, [] { shell.popover->prepare(); });
     shell.service->onOpenPopover = [] { shell.status->toggle(QPoint()); };
 
     // 5. The first launch opens the settings window once.

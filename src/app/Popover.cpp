@@ -38,7 +38,17 @@ void Popover::setContent(QWidget* content) {
     layout()->addWidget(content);
 }
 
+void Popover::setContentFactory(std::function<QWidget*()> make) {
+    m_makeContent = std::move(make);
+}
+
+void Popover::prepare() {
+    if (!m_content && m_makeContent)
+        setContent(m_makeContent());
+}
+
 void Popover::showAt(QPoint anchor) {
+    prepare();
     m_anchor = anchor;
     adjustSize();
     place();

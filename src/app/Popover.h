@@ -4,6 +4,8 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <functional>
+
 namespace morvane {
 
 // The popover's frame: a frameless popup that opens at a point (below it or above it, whichever
@@ -17,6 +19,11 @@ public:
     // Hosts `content` (taking ownership); its size hint decides the popover's size.
     void setContent(QWidget* content);
     QWidget* content() const { return m_content; }
+    // Builds the content with `make` when it is first needed (showAt or prepare), so that start-up
+    // does not wait for it.
+    void setContentFactory(std::function<QWidget*()> make);
+    // Builds the content now, if it is still to be built.
+    void prepare();
 
     // Opens at `anchor` (global coordinates) with no field focused.
     void showAt(QPoint anchor);
@@ -40,6 +47,7 @@ private:
     void place();
 
     QWidget* m_content = nullptr;
+    std::function<QWidget*()> m_makeContent;
     QPoint m_anchor;
     QElapsedTimer m_sinceOutsidePress;
 };
