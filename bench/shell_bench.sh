@@ -11,8 +11,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build/release}" && pwd)
 app="$build/Morvane.app/bin/morvane"
 floor="$build/bench/morvane_tray_floor"
+clicker="$build/bench/morvane_click_to_map"
 watcher="$here/tests/app/sni_watcher.py"
-for f in "$app" "$floor"; do [ -x "$f" ] || { echo "missing $f (build the release tree first)" >&2; exit 1; }; done
+for f in "$app" "$floor" "$clicker"; do [ -x "$f" ] || { echo "missing $f (build the release tree first)" >&2; exit 1; }; done
 
 work=$(mktemp -d)
 pids=()
@@ -150,12 +151,7 @@ click_to_popover() {
     local w h x y
     read -r w h x y < <(icon_window | awk -F'[x+]' '{print $1, $2, $3, $4}')
     for _ in 1 2 3 4 5; do
-        local start
-        xdotool mousemove $((x + w / 2)) $((y + h / 2))
-        start=$(now_ms)
-        xdotool click 1
-        for _ in $(seq 1000); do xdotool search --onlyvisible --name '^Morvane$' >/dev/null 2>&1 && break; done
-        out+=($(($(now_ms) - start)))
+        out+=("$("$clicker" $((x + w / 2)) $((y + h / 2)))")
         xdotool key Escape
         sleep 0.5
     done
@@ -170,7 +166,7 @@ echo "|---|---|---|"
 echo "| start → item registered (SNI), median of 3 | $(median "${sni_app[@]}") ms | $(median "${sni_floor[@]}") ms |"
 echo "| start → icon docked (trayer), median of 3 | $(median "${dock_app[@]}") ms | $(median "${dock_floor[@]}") ms |"
 clicks=$(click_to_popover)
-echo "| left click → popover shown (xdotool, median of 5; includes the polling client) | $(median $clicks) ms | — |"
+echo "| left click → popover mapped (XTest click to MapNotify, median of 5) | $(median $clicks) ms | — |"
 echo
 echo "| Engine | RSS | PSS | anonymous | threads | CPU ms / min | context switches / s |"
 echo "|---|---|---|---|---|---|---|"
