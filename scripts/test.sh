@@ -9,36 +9,19 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
-packages=(
-    cmake ninja-build g++ pkg-config
-    qt6-base-dev
-    libx11-dev libxtst-dev libxss-dev libxcb1-dev libpulse-dev
-    libarchive-dev libssl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
-    # the real servers and clients the adapter tests run against
-    xvfb openbox xdotool x11-utils x11-xserver-utils
-    dbus-daemon python3-dbusmock
-    pulseaudio pulseaudio-utils
-    openssl zip libarchive-tools
-    libglib2.0-bin
-    # panels the tray item is clicked in, and the screenshots that find it
-    xfce4-panel xfconf trayer imagemagick
-)
-
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "== installing: ${missing[*]}"
-    as_root apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-fi
+source scripts/packages.sh
+# Beyond building: the real X server, window manager, buses, sound server, panels and compositors the
+# tests run against; the screenshots that find the tray icon; the checkers of the installed files.
+install_missing_packages "${build_packages[@]}" \
+    libbenchmark-dev clang libclang-rt-14-dev \
+    xvfb openbox xdotool x11-utils x11-xserver-utils \
+    dbus-daemon python3-dbusmock \
+    pulseaudio pulseaudio-utils \
+    openssl zip libarchive-tools \
+    libglib2.0-bin \
+    xfce4-panel xfconf trayer imagemagick \
+    mutter sway xwayland \
+    desktop-file-utils appstream lintian dpkg-dev fakeroot
 
 jobs=$(nproc)
 fuzz_seconds=${MORVANE_FUZZ_SECONDS:-60}

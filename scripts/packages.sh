@@ -1,0 +1,28 @@
+# Installs the Debian packages named in the `packages` array that are not installed yet.
+# Sourced by the scripts in this folder; runs apt-get as root, or through sudo.
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== installing: ${missing[*]}"
+        as_root apt-get update -q
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+    fi
+}
+
+# What building Morvane needs.
+build_packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-qpa-plugins qt6-svg-dev
+    libx11-dev libxtst-dev libxss-dev libxcb1-dev libpulse-dev
+    libwayland-dev wayland-protocols plasma-wayland-protocols
+    libarchive-dev libssl-dev
+    libgtest-dev libgmock-dev
+)
