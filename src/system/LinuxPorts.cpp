@@ -1,6 +1,8 @@
 #include "LinuxPorts.h"
 
 #include "DBusNotifier.h"
+#include "MutterIdleTime.h"
+#include "MutterRemoteDesktop.h"
 #include "NullPorts.h"
 #include "Probes.h"
 #include "QtPorts.h"
@@ -21,7 +23,8 @@ namespace morvane {
 
 namespace {
 
-// Without an X server no input can be posted; a movement still declares activity to the session.
+// Without adapters for the display session no input can be posted; a movement still declares
+// activity to the session.
 class SessionOnlyJiggler final : public Jiggler {
 public:
     explicit SessionOnlyJiggler(SessionActivity& activity)
@@ -31,6 +34,19 @@ public:
 
 private:
     SessionActivity& m_activity;
+};
+
+// Running applications, and never a frontmost one: Wayland tells no client which window has the
+// focus, and XWayland's active window is only right while an X client has it.
+class NoFrontmostAppsProbe final : public AppsProbe {
+public:
+    explicit NoFrontmostAppsProbe(std::unique_ptr<AppsProbe> running)
+        : m_running(std::move(running)) {}
+    std::optional<QString> runningApp(const QString& list) override { return m_running->runningApp(list); }
+    std::optional<QString> frontmostAppName() override { return std::nullopt; }
+
+private:
+    std::unique_ptr<AppsProbe> m_running;
 };
 
 QDBusConnection connectBus(const QString& address, QDBusConnection::BusType fallback, const QString& name) {
@@ -44,6 +60,113 @@ bool onXcb() {
     return QGuiApplication::platformName() == QLatin1String("xcb");
 }
 
+// What the per-session builders get to work with.
+struct PortContext {
+    const LinuxPorts::Options& options;
+    QDBusConnection session;
+    SessionActivity& activity;
+};
+
+// The ports that reach the display server: the only ones that differ between kinds of session.
+struct DisplayPorts {
+    std::unique_ptr<QObject> shared; // what several of the adapters below use; destroyed last
+    std::unique_ptr<IdleTime> idle;
+    std::unique_ptr<AccessibilityTrust> trust;
+    std::unique_ptr<Jiggler> jiggler;
+    std::unique_ptr<AppsProbe> apps;
+    std::unique_ptr<JiggleOverlay> overlay;
+    std::unique_ptr<HotKeyFactory> hotKeys;
+    bool x11 = false;
+    LinuxPorts::Choices choices;
+};
+
+// A session whose display server we cannot reach: nothing but activity declarations.
+DisplayPorts sessionOnlyPorts(const PortContext& context, bool wayland) {
+    DisplayPorts p;
+    p.idle = std::make_unique<NullIdleTime>();
+    p.trust = std::make_unique<NullTrust>();
+    p.jiggler = std::make_unique<SessionOnlyJiggler>(context.activity);
+    p.overlay = std::make_unique<NullOverlay>();
+    p.hotKeys = std::make_unique<NullHotKeyFactory>();
+    p.choices = {QStringLiteral("NullIdleTime"),       QStringLiteral("NullTrust"),
+                 QStringLiteral("SessionOnlyJiggler"), QStringLiteral("NullAppsProbe"),
+                 QStringLiteral("NullOverlay"),        QStringLiteral("NullHotKeyFactory")};
+    if (wayland) {
+        // The user's processes still tell which applications run.
+        p.apps = std::make_unique<NoFrontmostAppsProbe>(std::make_unique<X11AppsProbe>(context.options.root));
+        p.choices.apps = QStringLiteral("NoFrontmostAppsProbe");
+    } else {
+        p.apps = std::make_unique<NullAppsProbe>();
+    }
+    return p;
+}
+
+DisplayPorts x11Ports(const PortContext& context) {
+    if (!X11Display())
+        return sessionOnlyPorts(context, false);
+    DisplayPorts p;
+    p.x11 = true;
+    p.idle = std::make_unique<X11IdleTime>();
+    p.trust = std::make_unique<X11Trust>();
+    p.jiggler = std::make_unique<X11Jiggler>(&context.activity);
+    p.apps = std::make_unique<X11AppsProbe>(context.options.root);
+    p.choices = {QStringLiteral("X11IdleTime"), QStringLiteral("X11Trust"),
+                 QStringLiteral("X11Jiggler"),  QStringLiteral("X11AppsProbe"),
+                 QStringLiteral("NullOverlay"), QStringLiteral("NullHotKeyFactory")};
+    // Windows need a QApplication; key grabs need Qt's own xcb connection.
+    if (context.options.useOverlay && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        p.overlay = std::make_unique<X11JiggleOverlay>();
+        p.choices.overlay = QStringLiteral("X11JiggleOverlay");
+    } else {
+        p.overlay = std::make_unique<NullOverlay>();
+    }
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && onXcb()) {
+        p.hotKeys = std::make_unique<X11HotKeyFactory>();
+        p.choices.hotKeys = QStringLiteral("X11HotKeyFactory");
+    } else {
+        p.hotKeys = std::make_unique<NullHotKeyFactory>();
+    }
+    return p;
+}
+
+// GNOME on Wayland: idle time and input through Mutter's own services. No overlay (a client
+// cannot place a window at the pointer) and no hot key here.
+DisplayPorts gnomeWaylandPorts(const PortContext& context) {
+    DisplayPorts p = sessionOnlyPorts(context, true);
+    auto desktop = std::make_unique<MutterRemoteDesktop>(context.session);
+    p.idle = std::make_unique<MutterIdleTime>(context.session);
+    p.trust = std::make_unique<MutterTrust>(*desktop);
+    p.jiggler = std::make_unique<MutterJiggler>(*desktop, context.activity);
+    p.shared = std::move(desktop);
+    p.choices.idle = QStringLiteral("MutterIdleTime");
+    p.choices.trust = QStringLiteral("MutterTrust");
+    p.choices.jiggler = QStringLiteral("MutterJiggler");
+    return p;
+}
+
+// The one place that maps a kind of session to its adapters.
+DisplayPorts choosePorts(SessionKind kind, const PortContext& context) {
+    switch (kind) {
+    case SessionKind::x11:
+        return x11Ports(context);
+    case SessionKind::gnomeWayland:
+        return gnomeWaylandPorts(context);
+    case SessionKind::kdeWayland:
+    case SessionKind::wlrootsWayland:
+    case SessionKind::otherWayland:
+        return sessionOnlyPorts(context, true);
+    case SessionKind::none:
+        break;
+    }
+    return sessionOnlyPorts(context, false);
+}
+
+SessionKind recognise(const LinuxPorts::Options& options, const QDBusConnection& session) {
+    const SessionKind kind =
+        options.sessionKind ? *options.sessionKind : sessionKind(readSessionEnvironment(session));
+    return kind == SessionKind::x11 && !options.useX11 ? SessionKind::none : kind;
+}
+
 } // namespace
 
 struct LinuxPorts::Impl {
@@ -53,44 +176,31 @@ struct LinuxPorts::Impl {
                              QStringLiteral("morvane-session")))
         , system(connectBus(options.systemBusAddress, QDBusConnection::SystemBus,
                             QStringLiteral("morvane-system")))
+        , kind(recognise(options, session))
         , activity(session)
         , notifier(store, session)
         , sleepGuard(session)
         , lock(system, session)
         , power(options.root)
         , disk(options.root)
-        , cpu(options.root) {
-        x11 = options.useX11 && bool(X11Display());
-        if (x11) {
-            idle = std::make_unique<X11IdleTime>();
-            trust = std::make_unique<X11Trust>();
-            jiggler = std::make_unique<X11Jiggler>(&activity);
-            apps = std::make_unique<X11AppsProbe>(options.root);
-        } else {
-            idle = std::make_unique<NullIdleTime>();
-            trust = std::make_unique<NullTrust>();
-            jiggler = std::make_unique<SessionOnlyJiggler>(activity);
-            apps = std::make_unique<NullAppsProbe>();
-        }
-        // Windows need a QApplication; key grabs need Qt's own xcb connection.
-        if (x11 && options.useOverlay && qobject_cast<QApplication*>(QCoreApplication::instance()))
-            overlay = std::make_unique<X11JiggleOverlay>();
-        else
-            overlay = std::make_unique<NullOverlay>();
-        if (x11 && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && onXcb())
-            hotKeys = std::make_unique<X11HotKeyFactory>();
-        else
-            hotKeys = std::make_unique<NullHotKeyFactory>();
+        , cpu(options.root)
+        , display(choosePorts(kind, PortContext{options, session, activity})) {
         if (options.useAudio)
             audio = std::make_unique<PulseAudioProbe>();
         else
             audio = std::make_unique<NullAudioProbe>();
+        const Choices& c = display.choices;
+        qInfo().noquote() << QStringLiteral(
+                                 "morvane: %1 session; idle time: %2, input: %3, input permission: %4, "
+                                 "running apps: %5, overlay: %6, hot key: %7")
+                                 .arg(sessionKindName(kind), c.idle, c.jiggler, c.trust, c.apps, c.overlay,
+                                      c.hotKeys);
     }
 
     DefaultsStore& defaults;
     QDBusConnection session;
     QDBusConnection system;
-    bool x11 = false;
+    SessionKind kind;
 
     SystemClock clock;
     QtTicker ticker;
@@ -103,13 +213,8 @@ struct LinuxPorts::Impl {
     SysfsPowerProbe power;
     MountDiskProbe disk;
     ProcStatCpuMeter cpu;
-    std::unique_ptr<IdleTime> idle;
-    std::unique_ptr<AccessibilityTrust> trust;
-    std::unique_ptr<Jiggler> jiggler;
-    std::unique_ptr<JiggleOverlay> overlay;
-    std::unique_ptr<HotKeyFactory> hotKeys;
+    DisplayPorts display;
     std::unique_ptr<AudioProbe> audio;
-    std::unique_ptr<AppsProbe> apps;
 };
 
 LinuxPorts::LinuxPorts(SettingsStore& store, DefaultsStore& defaults)
@@ -121,14 +226,23 @@ LinuxPorts::LinuxPorts(SettingsStore& store, DefaultsStore& defaults, const Opti
 LinuxPorts::~LinuxPorts() = default;
 
 EnginePorts LinuxPorts::ports() {
-    return EnginePorts{d->clock,       *d->idle,    *d->trust,     d->lock,     d->power,
-                       d->disk,        *d->audio,   *d->apps,      d->cpu,      *d->jiggler,
-                       *d->overlay,    d->notifier, d->sleepGuard, *d->hotKeys, d->lock,
+    DisplayPorts& p = d->display;
+    return EnginePorts{d->clock,       *p.idle,     *p.trust,      d->lock,    d->power,
+                       d->disk,        *d->audio,   *p.apps,       d->cpu,     *p.jiggler,
+                       *p.overlay,     d->notifier, d->sleepGuard, *p.hotKeys, d->lock,
                        d->termination, d->random,   d->ticker,     d->defaults};
 }
 
+SessionKind LinuxPorts::sessionKind() const {
+    return d->kind;
+}
+
+LinuxPorts::Choices LinuxPorts::choices() const {
+    return d->display.choices;
+}
+
 bool LinuxPorts::hasX11() const {
-    return d->x11;
+    return d->display.x11;
 }
 
 bool LinuxPorts::hasSessionBus() const {

@@ -1,28 +1,43 @@
 #pragma once
 
 #include "Ports.h"
+#include "SessionKind.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace morvane {
 
 class SettingsStore;
 class DefaultsStore;
 
-// Builds the Linux adapter for every engine port, choosing by what the session offers: an X11
-// display, a session bus, a system bus, a PulseAudio server. A missing service gets the adapter
-// that answers the negative value. Owns them all; must outlive the engine that uses ports().
+// Builds the Linux adapter for every engine port, choosing by what the session offers: the kind
+// of display session (X11, or which Wayland compositor), a session bus, a system bus, a
+// PulseAudio server. A missing service gets the adapter that answers the negative value. Owns
+// them all; must outlive the engine that uses ports(). Logs its choices once, at construction.
 class LinuxPorts {
 public:
     struct Options {
-        QString root = QStringLiteral("/"); // where the probes read /proc and /sys
-        bool useX11 = true;                 // false: behave as if there were no X server
-        bool useAudio = true;               // false: no PulseAudio connection
-        bool useOverlay = true;             // false: no overlay window (no QApplication)
-        QString sessionBusAddress;          // empty: the session bus of the environment
-        QString systemBusAddress;           // empty: the system bus
+        QString root = QStringLiteral("/");     // where the probes read /proc and /sys
+        bool useX11 = true;                     // false: behave as if there were no X server
+        bool useAudio = true;                   // false: no PulseAudio connection
+        bool useOverlay = true;                 // false: no overlay window (no QApplication)
+        QString sessionBusAddress;              // empty: the session bus of the environment
+        QString systemBusAddress;               // empty: the system bus
+        std::optional<SessionKind> sessionKind; // unset: recognised from the environment and bus
+    };
+
+    // What was chosen for the ports that depend on the display session, by adapter name.
+    struct Choices {
+        QString idle;
+        QString trust;
+        QString jiggler;
+        QString apps;
+        QString overlay;
+        QString hotKeys;
+        bool operator==(const Choices&) const = default;
     };
 
     LinuxPorts(SettingsStore& store, DefaultsStore& defaults);
@@ -32,6 +47,8 @@ public:
     EnginePorts ports();
 
     // Which adapters were chosen, for the log and the tests.
+    SessionKind sessionKind() const;
+    Choices choices() const;
     bool hasX11() const;
     bool hasSessionBus() const;
     bool hasSystemBus() const;
