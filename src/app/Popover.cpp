@@ -18,10 +18,17 @@ constexpr int kGap = 6;
 // A close this recent means the click on the tray icon itself closed the popover.
 constexpr int kReopenGuardMs = 300;
 
+// A Wayland client can neither place its windows nor see clicks outside them: there the popover is
+// a small frameless window that the compositor places and that closes when it loses the focus.
+bool compositorPlacesWindows() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 } // namespace
 
 Popover::Popover(QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint) {
+    : QWidget(parent, (compositorPlacesWindows() ? Qt::Window : Qt::Popup) | Qt::FramelessWindowHint)
+    , m_closesOnFocusLoss(compositorPlacesWindows()) {
     setObjectName(QStringLiteral("popover"));
     setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu);
     setFocusPolicy(Qt::StrongFocus);
@@ -87,6 +94,16 @@ void Popover::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void Popover::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (m_closesOnFocusLoss && event->type() == QEvent::ActivationChange && isVisible() &&
+        !isActiveWindow()) {
+        // Focus moving to the tray icon is the click that would reopen it: same guard as a press.
+        m_sinceOutsidePress.start();
+        close();
+    }
 }
 
 void Popover::showEvent(QShowEvent* event) {

@@ -10,7 +10,8 @@ namespace morvane {
 
 // The popover's frame: a frameless popup that opens at a point (below it or above it, whichever
 // fits, kept inside the available area of that point's screen), closes on a click outside it and
-// on Escape, follows its content's size, and never gets a taskbar entry.
+// on Escape, follows its content's size, and never gets a taskbar entry. On Wayland the compositor
+// places it and it closes when it loses the focus.
 class Popover final : public QWidget {
     Q_OBJECT
 public:
@@ -36,6 +37,7 @@ Q_SIGNALS:
     void closed();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -50,6 +52,7 @@ private:
     std::function<QWidget*()> m_makeContent;
     QPoint m_anchor;
     QElapsedTimer m_sinceOutsidePress;
+    const bool m_closesOnFocusLoss;
 };
 
 } // namespace morvane
