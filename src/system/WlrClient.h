@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+struct wl_display;
+struct wl_seat;
+struct zwlr_virtual_pointer_manager_v1;
+
+namespace morvane {
+
+// A Wayland client connection of our own to the session's compositor, independent of the Qt
+// platform plugin (Qt may well be on XWayland). It binds the globals the Wayland adapters use and
+// keeps their events flowing through a QSocketNotifier on the display's fd, so nothing ever waits
+// on the compositor from the engine's tick.
+//
+// Idle time is followed through an idle timeout of one second: ext-idle-notify-v1 where offered,
+// else org_kde_kwin_idle (KWin, wlroots before 0.16). "Idle" means no input for a second, so the
+// last input happened one second before the idle event; "resumed" means input now.
+class WlrClient : public QObject {
+    Q_OBJECT
+public:
+    // Connects to `socket` (a name in $XDG_RUNTIME_DIR or a path; empty: $WAYLAND_DISPLAY) and
+    // waits for the globals; null when no compositor answers.
+    static std::unique_ptr<WlrClient> connect(const QString& socket = {});
+    ~WlrClient() override;
+
+    // Whether the connection still works (a compositor that went away or killed us answers false).
+    bool alive() const;
+    wl_display* display() const { return m_display; }
+    wl_seat* seat() const { return m_seat; }
+    // Null where the compositor does not offer zwlr_virtual_pointer_manager_v1.
+    zwlr_virtual_pointer_manager_v1* virtualPointers() const { return m_virtualPointers; }
+    bool hasIdleProtocol() const;
+
+    // Seconds since the seat's last input, to within the one-second idle timeout; 0 when the
+    // compositor offers no idle protocol. Reads whatever the compositor sent meanwhile first.
+    double idleSeconds();
+    // Counts as user activity on the idle timeout (org_kde_kwin_idle only; KWin resets every
+    // idle timer of the seat on it).
+    void simulateActivity();
+
+    // Sends what is queued and reads what arrived, without blocking.
+    void pump();
+
+    // Bound by the registry listener.
+    struct Globals;
+
+private:
+    friend struct RegistryHandler;
+    explicit WlrClient(wl_display* display);
+    void setUpIdle();
+
+    wl_display* m_display = nullptr;
+    wl_seat* m_seat = nullptr;
+    zwlr_virtual_pointer_manager_v1* m_virtualPointers = nullptr;
+    std::unique_ptr<Globals> m_globals;
+};
+
+} // namespace morvane

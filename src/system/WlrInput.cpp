@@ -1,0 +1,116 @@
+#include "WlrInput.h"
+
+#include "SessionActivity.h"
+#include "WlrClient.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <wayland-client.h>
+
+#include <linux/input-event-codes.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <numbers>
+
+namespace morvane {
+
+namespace {
+
+// A step never needs to cross more than the largest screens; wl_fixed_t holds ±8 million.
+constexpr double kLongestStep = 65535;
+
+// Event timestamps are milliseconds on the monotonic clock, as the compositor's own devices give.
+uint32_t timestampMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint32_t(std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+}
+
+void moveBy(zwlr_virtual_pointer_v1* pointer, double dx, double dy) {
+    zwlr_virtual_pointer_v1_motion(pointer, timestampMs(), wl_fixed_from_double(dx),
+                                   wl_fixed_from_double(dy));
+    zwlr_virtual_pointer_v1_frame(pointer);
+}
+
+void leftButton(zwlr_virtual_pointer_v1* pointer, wl_pointer_button_state state) {
+    zwlr_virtual_pointer_v1_button(pointer, timestampMs(), BTN_LEFT, state);
+    zwlr_virtual_pointer_v1_frame(pointer);
+}
+
+} // namespace
+
+RelativeStep relativeStep(double distance, bool randomize) {
+    const double step = std::isnan(distance) ? 1.0 : std::clamp(distance, 1.0, kLongestStep);
+    const double angle = randomize ? QRandomGenerator::global()->bounded(2 * std::numbers::pi) : 0.0;
+    // Compositor space grows downwards, like X's root window: a positive sine steps down.
+    return {step * std::cos(angle), step * std::sin(angle)};
+}
+
+double WlrIdleTime::idleSeconds() {
+    return m_client.idleSeconds();
+}
+
+bool WlrTrust::trusted() {
+    return m_client.virtualPointers() && m_client.alive();
+}
+
+WlrJiggler::WlrJiggler(WlrClient& client, SessionActivity* activity)
+    : m_client(client)
+    , m_activity(activity) {}
+
+WlrJiggler::~WlrJiggler() {
+    if (m_pointer && m_client.alive()) {
+        zwlr_virtual_pointer_v1_destroy(m_pointer);
+        wl_display_flush(m_client.display());
+    }
+}
+
+zwlr_virtual_pointer_v1* WlrJiggler::pointer() {
+    if (!m_client.alive() || !m_client.virtualPointers())
+        return nullptr;
+    // One device for the life of the process: each new one would be announced to the seat's
+    // clients as a new pointer.
+    if (!m_pointer)
+        m_pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(m_client.virtualPointers(),
+                                                                           m_client.seat());
+    return m_pointer;
+}
+
+void WlrJiggler::perform(JiggleMode mode, double distance, bool randomize) {
+    if (zwlr_virtual_pointer_v1* device = pointer()) {
+        switch (mode) {
+        case JiggleMode::standard: {
+            const RelativeStep out = relativeStep(distance, randomize);
+            moveBy(device, out.dx, out.dy);
+            QTimer::singleShot(kStepReturnMs, &m_returns, [this, out] {
+                if (zwlr_virtual_pointer_v1* back = pointer()) {
+                    moveBy(back, -out.dx, -out.dy);
+                    wl_display_flush(m_client.display());
+                }
+            });
+            break;
+        }
+        case JiggleMode::zen:
+            moveBy(device, 0, 0);
+            break;
+        case JiggleMode::click:
+            leftButton(device, WL_POINTER_BUTTON_STATE_PRESSED);
+            leftButton(device, WL_POINTER_BUTTON_STATE_RELEASED);
+            break;
+        }
+        wl_display_flush(m_client.display());
+    }
+    declareActivity();
+}
+
+void WlrJiggler::declareActivity() {
+    m_client.simulateActivity();
+    if (m_activity)
+        m_activity->declare();
+}
+
+} // namespace morvane

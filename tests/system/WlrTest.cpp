@@ -1,0 +1,196 @@
+// The wlroots adapters against a headless sway started by the test: the virtual pointer's
+// movements as the compositor's idle protocol sees them from another client, the frontmost
+// window over sway's IPC, and a compositor that goes away.
+#include "TestServers.h"
+#include "WlrAppsProbe.h"
+#include "WlrClient.h"
+#include "WlrInput.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+namespace morvane {
+namespace {
+
+// sway refuses to run as root (it checks that root cannot be regained), so under root, as in CI,
+// it runs as nobody in a runtime directory handed to nobody.
+class HeadlessSway {
+public:
+    HeadlessSway() {
+        if (!m_dir.isValid())
+            return;
+        QFile config(m_dir.filePath(QStringLiteral("config")));
+        if (!config.open(QIODevice::WriteOnly))
+            return;
+        config.write("output HEADLESS-1 resolution 800x600\n");
+        config.close();
+        QStringList command{QStringLiteral("sway"), QStringLiteral("-c"), config.fileName()};
+        if (geteuid() == 0) {
+            if (chown(QFile::encodeName(m_dir.path()).constData(), 65534, 65534) != 0)
+                return;
+            command = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups")} +
+                      command;
+            command.prepend(QStringLiteral("setpriv"));
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+        env.insert(QStringLiteral("HOME"), m_dir.path());
+        env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+        env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+        env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("SWAYSOCK"));
+        m_sway.setProcessEnvironment(env);
+        m_sway.setStandardOutputFile(QProcess::nullDevice());
+        m_sway.setStandardErrorFile(QProcess::nullDevice());
+        m_sway.start(command.takeFirst(), command);
+        if (!m_sway.waitForStarted(5000))
+            return;
+        test::waitUntil(
+            [&] {
+                const QDir dir(m_dir.path());
+                const QStringList ipc = dir.entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
+                if (!ipc.isEmpty() && dir.exists(QStringLiteral("wayland-1")))
+                    m_ipc = dir.filePath(ipc.first());
+                return !m_ipc.isEmpty() || m_sway.state() != QProcess::Running;
+            },
+            10000);
+    }
+    ~HeadlessSway() { stop(); }
+
+    bool ok() const { return !m_ipc.isEmpty() && m_sway.state() == QProcess::Running; }
+    QString runtimeDir() const { return m_dir.path(); }
+    QString waylandSocket() const { return m_dir.filePath(QStringLiteral("wayland-1")); }
+    QString ipcSocket() const { return m_ipc; }
+
+    void stop() {
+        if (m_sway.state() == QProcess::NotRunning)
+            return;
+        m_sway.terminate();
+        if (!m_sway.waitForFinished(3000)) {
+            m_sway.kill();
+            m_sway.waitForFinished(3000);
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_sway;
+    QString m_ipc;
+};
+
+class WlrTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sway.ok()) << "headless sway did not start"; }
+
+    std::unique_ptr<WlrClient> connect() {
+        std::unique_ptr<WlrClient> client = WlrClient::connect(sway.waylandSocket());
+        EXPECT_TRUE(client);
+        return client;
+    }
+
+    HeadlessSway sway;
+};
+
+TEST_F(WlrTest, SwayOffersTheVirtualPointerAndAnIdleProtocol) {
+    std::unique_ptr<WlrClient> client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_TRUE(client->virtualPointers());
+    EXPECT_TRUE(client->hasIdleProtocol());
+    WlrTrust trust(*client);
+    EXPECT_TRUE(trust.trusted());
+    EXPECT_FALSE(WlrClient::connect(sway.runtimeDir() + QStringLiteral("/no-such-socket")));
+}
+
+TEST_F(WlrTest, EveryModeIsInputToTheCompositor) {
+    std::unique_ptr<WlrClient> observer = connect();
+    std::unique_ptr<WlrClient> mover = connect();
+    ASSERT_TRUE(observer && mover);
+    WlrIdleTime idle(*observer);
+    WlrJiggler jiggler(*mover, nullptr);
+
+    // Our own activity on our idle timer is no input on the seat: the observer stays idle.
+    ASSERT_TRUE(test::waitUntil([&] { return idle.idleSeconds() >= 1.0; }));
+    jiggler.declareActivity();
+    test::waitUntil([] { return false; }, 300);
+    EXPECT_GE(idle.idleSeconds(), 1.2);
+
+    for (JiggleMode mode : {JiggleMode::standard, JiggleMode::zen, JiggleMode::click}) {
+        SCOPED_TRACE(int(mode));
+        ASSERT_TRUE(test::waitUntil([&] { return idle.idleSeconds() >= 1.0; }));
+        jiggler.perform(mode, 4, true);
+        EXPECT_TRUE(test::waitUntil([&] { return idle.idleSeconds() == 0; }, 2000));
+    }
+}
+
+TEST_F(WlrTest, FrontmostIsSwaysFocusedWindow) {
+    WlrAppsProbe probe(sway.ipcSocket(), nullptr);
+    // An empty workspace has the focus: no application is in front.
+    EXPECT_EQ(probe.frontmostAppName(), std::nullopt);
+    EXPECT_EQ(probe.runningApp(QStringLiteral("foot")), std::nullopt);
+    if (QStandardPaths::findExecutable(QStringLiteral("foot")).isEmpty())
+        GTEST_SKIP() << "foot is not installed";
+    QProcess foot;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sway.runtimeDir());
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-1"));
+    foot.setProcessEnvironment(env);
+    foot.setStandardOutputFile(QProcess::nullDevice());
+    foot.setStandardErrorFile(QProcess::nullDevice());
+    foot.start(QStringLiteral("foot"), {QStringLiteral("sleep"), QStringLiteral("30")});
+    ASSERT_TRUE(foot.waitForStarted(5000));
+    EXPECT_TRUE(test::waitUntil([&] { return probe.frontmostAppName() == QStringLiteral("foot"); }));
+    foot.kill();
+    foot.waitForFinished(3000);
+    EXPECT_TRUE(test::waitUntil([&] { return !probe.frontmostAppName(); }));
+}
+
+TEST_F(WlrTest, ACompositorThatLeavesTakesTrustAndIdleWithIt) {
+    std::unique_ptr<WlrClient> client = connect();
+    ASSERT_TRUE(client);
+    WlrTrust trust(*client);
+    WlrIdleTime idle(*client);
+    WlrJiggler jiggler(*client, nullptr);
+    WlrAppsProbe probe(sway.ipcSocket(), nullptr);
+    jiggler.perform(JiggleMode::zen, 4, false);
+    ASSERT_TRUE(test::waitUntil([&] { return idle.idleSeconds() >= 1.0; }));
+    sway.stop();
+    EXPECT_TRUE(test::waitUntil([&] {
+        client->pump();
+        return !trust.trusted();
+    }));
+    EXPECT_EQ(idle.idleSeconds(), 0);
+    jiggler.perform(JiggleMode::standard, 4, false);
+    jiggler.perform(JiggleMode::click, 4, false);
+    EXPECT_EQ(probe.frontmostAppName(), std::nullopt);
+}
+
+TEST(WlrTreeTest, FocusedNameComesFromTheFocusedNode) {
+    const struct {
+        const char* tree;
+        std::optional<QString> name;
+    } cases[] = {
+        {R"({"focused":false,"nodes":[{"focused":false,"nodes":[{"focused":true,"app_id":"org.gnome.Nautilus"}]}]})",
+         QStringLiteral("org.gnome.Nautilus")},
+        {R"({"nodes":[{"floating_nodes":[{"focused":true,"app_id":null,"window_properties":{"class":"Gimp"}}]}]})",
+         QStringLiteral("Gimp")},
+        {R"({"nodes":[{"focused":true,"type":"workspace","nodes":[{"app_id":"foot"}]}]})", std::nullopt},
+        {R"({"nodes":[{"app_id":"foot","focused":false}]})", std::nullopt},
+        {R"({"nodes":[{"focused":true,"app_id":"x")", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WlrAppsProbe::focusedName(QByteArray(c.tree)), c.name) << c.tree;
+}
+
+} // namespace
+} // namespace morvane
