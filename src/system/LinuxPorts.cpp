@@ -4,11 +4,16 @@
 #include "MutterIdleTime.h"
 #include "MutterRemoteDesktop.h"
 #include "NullPorts.h"
+#include "PortalHotKey.h"
+#include "PortalRemoteDesktop.h"
 #include "Probes.h"
 #include "QtPorts.h"
 #include "ScreenLockMonitor.h"
 #include "SessionActivity.h"
 #include "SessionSleepGuard.h"
+#include "WlrAppsProbe.h"
+#include "WlrClient.h"
+#include "WlrInput.h"
 #include "X11Display.h"
 #include "X11HotKey.h"
 #include "X11Input.h"
@@ -65,6 +70,7 @@ struct PortContext {
     const LinuxPorts::Options& options;
     QDBusConnection session;
     SessionActivity& activity;
+    DefaultsStore& defaults;
 };
 
 // The ports that reach the display server: the only ones that differ between kinds of session.
@@ -78,6 +84,7 @@ struct DisplayPorts {
     std::unique_ptr<HotKeyFactory> hotKeys;
     bool x11 = false;
     LinuxPorts::Choices choices;
+    std::function<void()> requestPermission; // the desktop's consent flow, where it has one
 };
 
 // A session whose display server we cannot reach: nothing but activity declarations.
@@ -144,6 +151,50 @@ DisplayPorts gnomeWaylandPorts(const PortContext& context) {
     return p;
 }
 
+// KDE Plasma, wlroots and other Wayland compositors, through our own Wayland connection: idle time
+// from ext-idle-notify or org_kde_kwin_idle; input through the wlr virtual pointer where the
+// compositor offers it (no consent needed), else through the RemoteDesktop portal (KDE: the user
+// allows it once); sway's focused window over its IPC; the hot key through the GlobalShortcuts
+// portal where the desktop's portal has it.
+DisplayPorts waylandPorts(const PortContext& context) {
+    DisplayPorts p = sessionOnlyPorts(context, true);
+    auto shared = std::make_unique<QObject>();
+    std::unique_ptr<WlrClient> client = WlrClient::connect();
+    if (client && client->hasIdleProtocol()) {
+        p.idle = std::make_unique<WlrIdleTime>(*client);
+        p.choices.idle = QStringLiteral("WlrIdleTime");
+    }
+    if (client && client->virtualPointers()) {
+        p.trust = std::make_unique<WlrTrust>(*client);
+        p.jiggler = std::make_unique<WlrJiggler>(*client, &context.activity);
+        p.choices.trust = QStringLiteral("WlrTrust");
+        p.choices.jiggler = QStringLiteral("WlrJiggler");
+    } else if (PortalRemoteDesktop::available(context.session)) {
+        auto* remote = new PortalRemoteDesktop(context.session, context.defaults);
+        remote->setParent(shared.get());
+        p.trust = std::make_unique<PortalTrust>(*remote);
+        p.jiggler = std::make_unique<PortalJiggler>(*remote, &context.activity, client.get());
+        p.requestPermission = [remote] { remote->requestConsent(); };
+        p.choices.trust = QStringLiteral("PortalTrust");
+        p.choices.jiggler = QStringLiteral("PortalJiggler");
+    }
+    const QString swaySocket = qEnvironmentVariable("SWAYSOCK");
+    if (!swaySocket.isEmpty()) {
+        p.apps =
+            std::make_unique<WlrAppsProbe>(swaySocket, std::make_unique<X11AppsProbe>(context.options.root));
+        p.choices.apps = QStringLiteral("WlrAppsProbe");
+    }
+    if (PortalHotKeyFactory::available(context.session)) {
+        p.hotKeys = std::make_unique<PortalHotKeyFactory>(context.session);
+        p.choices.hotKeys = QStringLiteral("PortalHotKeyFactory");
+    }
+    // The connection goes last, after every adapter that uses it.
+    if (client)
+        client.release()->setParent(shared.get());
+    p.shared = std::move(shared);
+    return p;
+}
+
 // The one place that maps a kind of session to its adapters.
 DisplayPorts choosePorts(SessionKind kind, const PortContext& context) {
     switch (kind) {
@@ -154,7 +205,7 @@ DisplayPorts choosePorts(SessionKind kind, const PortContext& context) {
     case SessionKind::kdeWayland:
     case SessionKind::wlrootsWayland:
     case SessionKind::otherWayland:
-        return sessionOnlyPorts(context, true);
+        return waylandPorts(context);
     case SessionKind::none:
         break;
     }
@@ -184,7 +235,7 @@ struct LinuxPorts::Impl {
         , power(options.root)
         , disk(options.root)
         , cpu(options.root)
-        , display(choosePorts(kind, PortContext{options, session, activity})) {
+        , display(choosePorts(kind, PortContext{options, session, activity, defaults})) {
         if (options.useAudio)
             audio = std::make_unique<PulseAudioProbe>();
         else
@@ -231,6 +282,13 @@ EnginePorts LinuxPorts::ports() {
                        d->disk,        *d->audio,   *p.apps,       d->cpu,     *p.jiggler,
                        *p.overlay,     d->notifier, d->sleepGuard, *p.hotKeys, d->lock,
                        d->termination, d->random,   d->ticker,     d->defaults};
+}
+
+bool LinuxPorts::requestInputPermission() {
+    if (!d->display.requestPermission)
+        return false;
+    d->display.requestPermission();
+    return true;
 }
 
 SessionKind LinuxPorts::sessionKind() const {

@@ -46,6 +46,10 @@ public:
 
     EnginePorts ports();
 
+    // Starts the desktop's own consent flow for posting input (the RemoteDesktop portal's dialog)
+    // and answers true; false where the session has none, so the shell falls back to its help page.
+    bool requestInputPermission();
+
     // Which adapters were chosen, for the log and the tests.
     SessionKind sessionKind() const;
     Choices choices() const;

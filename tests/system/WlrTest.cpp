@@ -1,6 +1,9 @@
 // The wlroots adapters against a headless sway started by the test: the virtual pointer's
 // movements as the compositor's idle protocol sees them from another client, the frontmost
 // window over sway's IPC, and a compositor that goes away.
+#include "FakePorts.h"
+#include "LinuxPorts.h"
+#include "SettingsStore.h"
 #include "TestServers.h"
 #include "WlrAppsProbe.h"
 #include "WlrClient.h"
@@ -172,6 +175,46 @@ TEST_F(WlrTest, ACompositorThatLeavesTakesTrustAndIdleWithIt) {
     jiggler.perform(JiggleMode::standard, 4, false);
     jiggler.perform(JiggleMode::click, 4, false);
     EXPECT_EQ(probe.frontmostAppName(), std::nullopt);
+}
+
+// The factory on sway, with no session bus at all (so no portal): our own Wayland connection for
+// idle time and input, sway's IPC for the frontmost window, no hot key, no consent flow.
+TEST_F(WlrTest, TheFactoryGivesSwayTheVirtualPointer) {
+    const QByteArray savedDisplay = qgetenv("WAYLAND_DISPLAY");
+    const QByteArray savedSway = qgetenv("SWAYSOCK");
+    qputenv("WAYLAND_DISPLAY", QFile::encodeName(sway.waylandSocket()));
+    qputenv("SWAYSOCK", QFile::encodeName(sway.ipcSocket()));
+    test::MemoryDefaults defaults;
+    SettingsStore store(defaults);
+    LinuxPorts::Options options;
+    options.sessionBusAddress = options.systemBusAddress = QStringLiteral("unix:path=/nonexistent/bus");
+    options.useAudio = false;
+    options.sessionKind = SessionKind::wlrootsWayland;
+    {
+        LinuxPorts ports(store, defaults, options);
+        const LinuxPorts::Choices expected{"WlrIdleTime",  "WlrTrust",    "WlrJiggler",
+                                           "WlrAppsProbe", "NullOverlay", "NullHotKeyFactory"};
+        EXPECT_EQ(ports.choices(), expected);
+        EXPECT_FALSE(ports.requestInputPermission());
+        EnginePorts engine = ports.ports();
+        EXPECT_TRUE(engine.trust.trusted());
+
+        std::unique_ptr<WlrClient> observer = connect();
+        ASSERT_TRUE(observer);
+        WlrIdleTime idle(*observer);
+        ASSERT_TRUE(
+            test::waitUntil([&] { return idle.idleSeconds() >= 1.0 && engine.idle.idleSeconds() >= 1.0; }));
+        engine.jiggler.perform(JiggleMode::zen, 4, false);
+        EXPECT_TRUE(test::waitUntil([&] { return idle.idleSeconds() == 0; }, 2000));
+        EXPECT_TRUE(test::waitUntil([&] { return engine.idle.idleSeconds() == 0; }, 2000));
+    }
+    for (const auto& [name, value] :
+         {std::pair{"WAYLAND_DISPLAY", savedDisplay}, std::pair{"SWAYSOCK", savedSway}}) {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
 }
 
 TEST(WlrTreeTest, FocusedNameComesFromTheFocusedNode) {
