@@ -26,7 +26,7 @@ bool AppService::claim() {
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered)
         return false;
     m_claimed = true;
-    m_bus.registerObject(kPath, this, QDBusConnection::ExportScriptableSlots);
+    m_bus.registerObject(kPath, this, QDBusConnection::ExportAdaptors);
     return true;
 }
 
@@ -36,7 +36,7 @@ bool AppService::openPopoverOfRunning(QDBusConnection bus) {
     return bus.call(m, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
-void AppService::OpenPopover() {
+void AppService::openPopover() {
     // After the reply: the popover grabs the pointer and keyboard when it opens.
     QTimer::singleShot(0, this, [this] {
         if (onOpenPopover)

@@ -9,10 +9,9 @@
 namespace morvane {
 
 // The program's own name on the session bus: one running Morvane per session owns it, and a second
-// start reaches the first through it.
+// start reaches the first through it. The object's interface is its ControlAdaptor.
 class AppService final : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "app.morvane.Morvane")
 public:
     static inline const QString kName = QStringLiteral("app.morvane.Morvane");
     static inline const QString kPath = QStringLiteral("/app/morvane/Morvane");
@@ -28,9 +27,8 @@ public:
 
     std::function<void()> onOpenPopover;
 
-public Q_SLOTS:
-    // Opens the popover where the pointer is.
-    Q_SCRIPTABLE void OpenPopover();
+    // Opens the popover where the pointer is, once the current D-Bus call has been answered.
+    void openPopover();
 
 private:
     QDBusConnection m_bus;

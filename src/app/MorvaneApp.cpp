@@ -2,6 +2,7 @@
 
 #include "AppActions.h"
 #include "AppService.h"
+#include "ControlAdaptor.h"
 #include "Engine.h"
 #include "LinuxPorts.h"
 #include "LoginItem.h"
@@ -83,6 +84,7 @@ int runApplication(const QStringList& arguments) {
     // One Morvane per session: a second start shows the first one's popover.
     static Shell shell(ports);
     shell.service = std::make_unique<AppService>(QDBusConnection::sessionBus());
+    auto* control = new ControlAdaptor(*shell.service, QDBusConnection::sessionBus(), engine, store, clock);
     if (QDBusConnection::sessionBus().isConnected() && !shell.service->claim()) {
         if (AppService::openPopoverOfRunning(QDBusConnection::sessionBus()))
             return 0;
@@ -99,6 +101,7 @@ int runApplication(const QStringList& arguments) {
     };
     actions.resetPermission = actions.requestPermission;
     actions.relaunch = [&updater] { AppRelauncher::relaunch(bundleExecutable(updater)); };
+    control->setActions(actions);
 
     shell.settings = std::make_unique<SettingsWindow>(SettingsTabState::shared(), [&, actions] {
         return new SettingsView(SettingsTabState::shared(), store, engine, updater, LoginModel::shared(),

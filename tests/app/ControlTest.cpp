@@ -1,0 +1,351 @@
+// Driving Morvane from the command line and over D-Bus, on a private bus. The client is always the
+// real `morvane` executable, run without a display; the instance is either the control interface
+// in this process over the real engine on fake ports, or the real program under Xvfb.
+#include "AppService.h"
+#include "Cli.h"
+#include "ControlAdaptor.h"
+#include "TestServers.h"
+#include "UiRig.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+
+namespace morvane {
+namespace {
+
+const QString kApp = QStringLiteral(MORVANE_APP_BUNDLE "/bin/morvane");
+
+struct Outcome {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Instant at(int hour, int minute = 0) {
+    return QDateTime(QDate(2026, 12, 2), QTime(hour, minute), Qt::UTC);
+}
+
+// The instance's interface as a script sees it, from a connection of its own.
+class ControlTestBase : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bus.ok());
+        ASSERT_TRUE(home.isValid());
+        client = bus.connect(QStringLiteral("control-client"));
+    }
+    void TearDown() override { QDBusConnection::disconnectFromBus(client.name()); }
+
+    // Runs `morvane arguments` against the private bus, with no display, while this process keeps
+    // answering on the bus.
+    Outcome morvane(const QStringList& arguments, const QString& busAddress = QString()) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   busAddress.isEmpty() ? bus.address() : busAddress);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        p.setProcessEnvironment(env);
+        p.start(kApp, arguments);
+        Outcome outcome;
+        if (!p.waitForStarted(5000) ||
+            !test::waitUntil([&] { return p.state() == QProcess::NotRunning; }, 15000)) {
+            p.kill();
+            p.waitForFinished(3000);
+            ADD_FAILURE() << "morvane " << arguments.join(' ').toStdString() << " did not finish";
+            return outcome;
+        }
+        outcome.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        outcome.out = QString::fromUtf8(p.readAllStandardOutput());
+        outcome.err = QString::fromUtf8(p.readAllStandardError());
+        return outcome;
+    }
+
+    // A method call or property read on the instance, answered while this process keeps running.
+    QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage m =
+            QDBusMessage::createMethodCall(AppService::kName, AppService::kPath, interface, method);
+        m.setArguments(arguments);
+        QDBusPendingCall pending = client.asyncCall(m, 5000);
+        EXPECT_TRUE(test::waitUntil([&] { return pending.isFinished(); }));
+        return pending.reply();
+    }
+    QDBusMessage control(const QString& method, const QVariantList& arguments = {}) {
+        return call(AppService::kName, method, arguments);
+    }
+    QVariant property(const QString& name) {
+        const QDBusMessage reply = call(QStringLiteral("org.freedesktop.DBus.Properties"),
+                                        QStringLiteral("Get"), {AppService::kName, name});
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+
+    test::PrivateBus bus;
+    QTemporaryDir home;
+    QDBusConnection client{QString()};
+};
+
+// Records the instance's PropertiesChanged signals.
+class PropertiesLog : public QObject {
+    Q_OBJECT
+public:
+    QList<QVariantMap> changes;
+public Q_SLOTS:
+    void changed(const QString& interface, const QVariantMap& properties, const QStringList&) {
+        if (interface == AppService::kName)
+            changes << properties;
+    }
+};
+
+// The interface in this process, over the real engine on fake ports (Wednesday 12:00 UTC).
+class ControlTest : public ControlTestBase {
+protected:
+    void SetUp() override {
+        ControlTestBase::SetUp();
+        serviceBus = bus.connect(QStringLiteral("control-service"));
+        service = std::make_unique<AppService>(serviceBus);
+        auto* adaptor = new ControlAdaptor(*service, serviceBus, *rig.engine, *rig.store, rig.clock);
+        // Quitting gives the name up, which --quit waits for.
+        rig.actions.quit = [this] {
+            rig.calls << QStringLiteral("quit");
+            serviceBus.unregisterService(AppService::kName);
+        };
+        adaptor->setActions(rig.actions);
+        ASSERT_TRUE(service->claim());
+        rig.start();
+    }
+    void TearDown() override {
+        service.reset();
+        QDBusConnection::disconnectFromBus(serviceBus.name());
+        ControlTestBase::TearDown();
+    }
+
+    test::UiRig rig;
+    QDBusConnection serviceBus{QString()};
+    std::unique_ptr<AppService> service;
+};
+
+struct CommandCase {
+    QStringList arguments;
+    std::function<void(test::UiRig&)> expect;
+};
+
+TEST_F(ControlTest, EachCommandGoesThroughTheEngineAndTheShell) {
+    const CommandCase steps[] = {
+        {{"--on"}, [](test::UiRig& r) { EXPECT_TRUE(r.engine->enabled()); }},
+        {{"--on"}, [](test::UiRig& r) { EXPECT_TRUE(r.engine->enabled()); }}, // not a toggle
+        {{"--off"}, [](test::UiRig& r) { EXPECT_FALSE(r.engine->enabled()); }},
+        {{"--off"}, [](test::UiRig& r) { EXPECT_FALSE(r.engine->enabled()); }},
+        {{"--toggle"}, [](test::UiRig& r) { EXPECT_TRUE(r.engine->enabled()); }},
+        {{"--toggle"}, [](test::UiRig& r) { EXPECT_FALSE(r.engine->enabled()); }},
+        {{"--for", "30m"},
+         [](test::UiRig& r) {
+             EXPECT_TRUE(r.engine->enabled());
+             EXPECT_EQ(r.engine->stopAt(), OptInstant(at(12, 30)));
+         }},
+        {{"--until", "18:00"}, [](test::UiRig& r) { EXPECT_EQ(r.engine->stopAt(), OptInstant(at(18))); }},
+        // A time already past today means tomorrow, as in the popover.
+        {{"--until=8:05"},
+         [](test::UiRig& r) { EXPECT_EQ(r.engine->stopAt(), OptInstant(at(8, 5).addDays(1))); }},
+        {{"--pause", "1h30m"},
+         [](test::UiRig& r) {
+             EXPECT_FALSE(r.engine->enabled());
+             EXPECT_EQ(r.engine->pausedUntil(), OptInstant(at(13, 30)));
+         }},
+        {{"--cancel"},
+         [](test::UiRig& r) {
+             EXPECT_FALSE(r.engine->hasTimers());
+             EXPECT_EQ(r.engine->status(), QStringLiteral("Apagado"));
+         }},
+        {{"--preferences", "horarios"},
+         [](test::UiRig& r) {
+             EXPECT_TRUE(test::waitUntil([&] { return r.calls.contains(QStringLiteral("showSettings:3")); }));
+             EXPECT_EQ(r.calls, (QStringList{"closePopover", "showSettings:3"}));
+         }},
+        {{"--preferences"},
+         [](test::UiRig& r) {
+             EXPECT_TRUE(test::waitUntil([&] { return r.calls.size() == 4; }));
+             EXPECT_EQ(r.calls.last(), QStringLiteral("showSettings:0"));
+         }},
+        {{"--quit"},
+         [](test::UiRig& r) {
+             EXPECT_TRUE(test::waitUntil([&] { return r.calls.contains(QStringLiteral("quit")); }));
+         }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments.join(' ').toStdString());
+        const Outcome o = morvane(step.arguments);
+        EXPECT_EQ(o.code, cli::kExitOk) << o.err.toStdString();
+        EXPECT_EQ(o.err, QString());
+        step.expect(rig);
+    }
+}
+
+TEST_F(ControlTest, StatusPrintsThePopoversLines) {
+    EXPECT_EQ(morvane({"--status"}).out, QStringLiteral("Apagado\n"));
+    rig.engine->activate(at(12, 30));
+    rig.engine->schedule(at(14), at(15));
+    EXPECT_EQ(morvane({"--status"}).out,
+              QStringLiteral("Activo\nSe apaga en 30:00 (12:30)\nSe enciende a las 14:00 hasta las 15:00\n"));
+
+    // Inside the default weekday schedule (Wednesday 12:00), paused.
+    rig.prefs([](Prefs& p) { p.schedulesEnabled = true; });
+    rig.engine->cancelTimers();
+    rig.tick();
+    rig.engine->pause(300);
+    const Outcome o = morvane({"--status"});
+    EXPECT_EQ(o.code, cli::kExitOk);
+    EXPECT_EQ(o.out, QStringLiteral("En pausa\nEn pausa, vuelve en 5:00\nHorario laboral hasta las 18:00\n"));
+}
+
+TEST_F(ControlTest, BadInputIsRefusedAndChangesNothing) {
+    const QStringList refused[] = {
+        {"--for", "0"}, {"--for", "soon"}, {"--pause", "-5m"},        {"--until", "24:00"},
+        {"--until"},    {"--bogus"},       {"--preferences", "todo"}, {"--on", "--off"},
+    };
+    for (const QStringList& arguments : refused) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const Outcome o = morvane(arguments);
+        EXPECT_EQ(o.code, cli::kExitUsage);
+        EXPECT_TRUE(o.err.startsWith(QStringLiteral("morvane: "))) << o.err.toStdString();
+        EXPECT_EQ(o.out, QString());
+    }
+    EXPECT_TRUE(morvane({"--bogus"}).err.contains(QStringLiteral("Uso: morvane")));
+
+    // The interface itself refuses what the client would never send.
+    const std::pair<QString, QVariantList> calls[] = {
+        {"ActivateFor", {qlonglong(0)}}, {"ActivateFor", {qlonglong(-60)}},
+        {"Pause", {qlonglong(0)}},       {"ActivateUntil", {QString("7")}},
+        {"ActivateUntil", {QString()}},  {"OpenSettings", {QString("x")}},
+    };
+    for (const auto& [method, arguments] : calls) {
+        const QDBusMessage reply = control(method, arguments);
+        EXPECT_EQ(reply.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+            << method.toStdString();
+    }
+    test::waitUntil([] { return false; }, 50); // a refused OpenSettings must not act later either
+    EXPECT_FALSE(rig.engine->enabled());
+    EXPECT_FALSE(rig.engine->hasTimers());
+    EXPECT_TRUE(rig.calls.isEmpty());
+}
+
+TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
+    PropertiesLog log;
+    ASSERT_TRUE(client.connect(
+        AppService::kName, AppService::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"), &log, SLOT(changed(QString, QVariantMap, QStringList))));
+
+    rig.engine->activate(at(12, 30));
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 1; }));
+    EXPECT_EQ(log.changes[0], (QVariantMap{{"enabled", true},
+                                           {"status", QStringLiteral("Activo")},
+                                           {"stopAt", at(12, 30).toMSecsSinceEpoch()}}));
+    EXPECT_EQ(property("stopAt").toLongLong(), at(12, 30).toMSecsSinceEpoch());
+    EXPECT_EQ(property("pausedUntil").toLongLong(), 0);
+
+    // A locked screen blocks movement: the reason is published, nothing else changes.
+    rig.screenLock.locked = true;
+    rig.tick();
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 2; }));
+    EXPECT_EQ(log.changes[1],
+              (QVariantMap{{"status", QStringLiteral("Pausado: pantalla bloqueada")},
+                           {"blockingReason", QStringLiteral("Pausado: pantalla bloqueada")}}));
+    EXPECT_EQ(property("blockingReason").toString(), QStringLiteral("Pausado: pantalla bloqueada"));
+
+    // Ticks that change only the engine's clock announce nothing: the next signal is the pause.
+    rig.ticks(3);
+    rig.engine->pause(600);
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() >= 3; }));
+    test::waitUntil([] { return false; }, 100);
+    ASSERT_EQ(log.changes.size(), 3);
+    EXPECT_EQ(log.changes[2].value("enabled"), QVariant(false));
+    EXPECT_EQ(log.changes[2].value("blockingReason"), QVariant(QString()));
+    EXPECT_EQ(log.changes[2].value("pausedUntil").toLongLong(), rig.clock.t.addSecs(600).toMSecsSinceEpoch());
+    EXPECT_EQ(property("enabled"), QVariant(false));
+}
+
+// No instance on the bus, or no bus at all: one line, exit 3.
+TEST_F(ControlTestBase, WithoutARunningInstanceItSaysSo) {
+    for (const QStringList& arguments :
+         {QStringList{"--on"}, QStringList{"--status"}, QStringList{"--quit"}}) {
+        const Outcome o = morvane(arguments);
+        EXPECT_EQ(o.code, cli::kExitNotRunning) << arguments.join(' ').toStdString();
+        EXPECT_EQ(o.err, QStringLiteral("morvane: Morvane no está en marcha\n"));
+    }
+    const Outcome noBus = morvane({"--toggle"}, QStringLiteral("unix:path=") + home.filePath("no-bus"));
+    EXPECT_EQ(noBus.code, cli::kExitNotRunning);
+    EXPECT_EQ(noBus.err.count('\n'), 1) << noBus.err.toStdString();
+
+    const Outcome help = morvane({"--help"});
+    EXPECT_EQ(help.code, cli::kExitOk);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Uso: morvane"))) << help.out.toStdString();
+    const Outcome version = morvane({"--version"});
+    EXPECT_EQ(version.out, QStringLiteral("Morvane " MORVANE_BUNDLE_VERSION "\n"));
+}
+
+// The real program under Xvfb, driven by its own executable.
+TEST_F(ControlTestBase, TheRealProgramObeysItsCommandLine) {
+    QDir().mkpath(home.filePath(QStringLiteral("morvane")));
+    QFile conf(home.filePath(QStringLiteral("morvane/morvane.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write("[General]\nonboarded=true\nprefs.v1=\"{\\\"autoCheckUpdates\\\":false}\"\n");
+    conf.close();
+
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(kApp, {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    const auto stop = qScopeGuard([&] {
+        app.terminate();
+        if (!app.waitForFinished(3000))
+            app.kill();
+        app.waitForFinished(3000);
+    });
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return client.interface()->isServiceRegistered(AppService::kName).value(); }, 20000));
+
+    EXPECT_EQ(morvane({"--for", "30m"}).code, cli::kExitOk);
+    Outcome status = morvane({"--status"});
+    EXPECT_EQ(status.code, cli::kExitOk);
+    const QStringList lines = status.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << status.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Activo")) ||
+                lines[0].startsWith(QStringLiteral("Trabajando")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^Se apaga en (30:00|29:[0-5][0-9]) \\([0-9]{2}:[0-9]{2}\\)$"))
+            .match(lines[1])
+            .hasMatch())
+        << lines[1].toStdString();
+
+    EXPECT_EQ(morvane({"--off"}).code, cli::kExitOk);
+    status = morvane({"--status"});
+    EXPECT_EQ(status.out, QStringLiteral("Apagado\n"));
+
+    const Outcome quit = morvane({"--quit"});
+    EXPECT_EQ(quit.code, cli::kExitOk) << quit.err.toStdString();
+    // --quit returns once the name is free.
+    EXPECT_FALSE(client.interface()->isServiceRegistered(AppService::kName).value());
+    ASSERT_TRUE(test::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
+} // namespace
+} // namespace morvane
+
+#include "ControlTest.moc"
