@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 
@@ -92,7 +93,9 @@ QString quoteExecArgument(const QString& argument) {
 
 LoginItem::LoginItem(QString configHome, QString executable, LogWriter log)
     : m_configHome(configHome.isEmpty() ? defaultConfigHome() : std::move(configHome))
-    , m_executable(executable.isEmpty() ? QCoreApplication::applicationFilePath() : std::move(executable))
+    , m_executable(executable.isEmpty()
+                       ? launcherFor(QCoreApplication::applicationFilePath(), launcherLinks())
+                       : std::move(executable))
     , m_log(log ? std::move(log) : LogWriter(writeToSyslog)) {}
 
 QString LoginItem::entryPath() const {
@@ -101,6 +104,23 @@ QString LoginItem::entryPath() const {
 
 QString LoginItem::execValue(const QString& executable) {
     return quoteExecArgument(executable);
+}
+
+QString LoginItem::launcherFor(const QString& executable, const QStringList& links) {
+    // applicationFilePath() has already resolved the link the program was started through.
+    const QString target = QFileInfo(executable).canonicalFilePath();
+    if (target.isEmpty())
+        return executable;
+    for (const QString& link : links) {
+        if (QFileInfo(link).canonicalFilePath() == target)
+            return link;
+    }
+    return executable;
+}
+
+QStringList LoginItem::launcherLinks() {
+    return {QDir::homePath() + QStringLiteral("/.local/bin/morvane"),
+            QStringLiteral("/usr/local/bin/morvane"), QStringLiteral("/usr/bin/morvane")};
 }
 
 bool LoginItem::isEnabled() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -14,7 +15,8 @@ public:
     // Receives each error line; the default writes it to syslog (LOG_USER, LOG_ERR).
     using LogWriter = std::function<void(const QString& line)>;
 
-    // `configHome` defaults to $XDG_CONFIG_HOME (or ~/.config); `executable` to this program.
+    // `configHome` defaults to $XDG_CONFIG_HOME (or ~/.config); `executable` to this program, by
+    // the launcher link that leads to it where one does (see launcherFor).
     explicit LoginItem(QString configHome = {}, QString executable = {}, LogWriter log = {});
 
     // Enabled when the entry exists and is not disabled (Hidden=true or
@@ -30,6 +32,14 @@ public:
     // The Exec= value that starts `executable` with no arguments, quoted and escaped so that
     // any path survives the desktop entry's string and argument rules.
     static QString execValue(const QString& executable);
+
+    // The first of `links` that resolves to the same file as `executable`, else `executable`. An
+    // installed program runs from inside its bundle, which an update swaps and a reinstall moves;
+    // the link in a bin folder keeps leading to whatever bundle is installed.
+    static QString launcherFor(const QString& executable, const QStringList& links);
+    // ~/.local/bin/morvane, /usr/local/bin/morvane and /usr/bin/morvane: where the installers
+    // place the link.
+    static QStringList launcherLinks();
 
 private:
     QString m_configHome;

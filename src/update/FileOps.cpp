@@ -200,6 +200,20 @@ std::optional<QString> exchange(const QString& a, const QString& b) {
     return std::nullopt;
 }
 
+std::optional<QString> replaceable(const QString& bundlePath) {
+    if (bundlePath.isEmpty())
+        return std::nullopt;
+    // The effective ids, as the rename itself will be checked: plain access() would let root's
+    // permitted capabilities through where its effective ones do not reach. Moving a folder to
+    // another parent rewrites its "..", hence the write access to the bundle itself.
+    for (const QString& path : {parentOf(bundlePath), bundlePath}) {
+        const int mode = path == bundlePath ? W_OK : W_OK | X_OK;
+        if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), mode, AT_EACCESS) != 0)
+            return errno == ENOENT ? std::nullopt : std::optional<QString>(errorText(errno));
+    }
+    return std::nullopt;
+}
+
 void flush(int fd) {
     ::syncfs(fd);
 }

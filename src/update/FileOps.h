@@ -63,6 +63,12 @@ bool removeTree(int dirFd, const QByteArray& name, const std::function<void()>& 
 // names one complete folder. Nothing on success, else the system's wording.
 std::optional<QString> exchange(const QString& a, const QString& b);
 
+// Whether this process may replace the folder `bundlePath`: create its working directory beside it
+// and move it (write access to the folder holding it and to the folder itself). Nothing when it
+// may, or when the folder is missing (the installation reports that itself), else the system's
+// wording of why not.
+std::optional<QString> replaceable(const QString& bundlePath);
+
 // Flushes the file system holding `fd` to disk, so that an exchange that reaches the disk never
 // points at contents that did not.
 void flush(int fd);

@@ -21,6 +21,10 @@ std::function<std::unique_ptr<Updater>()>& sharedFactory() {
     return factory;
 }
 
+QString replaceFailure(const QString& reason) {
+    return QStringLiteral("No se pudo reemplazar la app: %1").arg(reason);
+}
+
 } // namespace
 
 Updater::Updater(SettingsStore& store, Notifier& notifier, Relaunch relaunch, UpdaterOptions options,
@@ -103,7 +107,8 @@ void Updater::onFeed(const std::optional<QByteArray>& body, bool userInitiated) 
     setMessage(QStringLiteral("Hay una versión nueva: %1").arg(info->version));
     if (userInitiated)
         return;
-    if (m_store.p().autoInstallUpdates)
+    // A bundle this user may not replace (a system-wide installation) is announced instead.
+    if (m_store.p().autoInstallUpdates && !fileops::replaceable(m_running.path))
         install(*info);
     else
         m_notifier.send(QStringLiteral("Morvane %1 disponible").arg(info->version),
@@ -116,6 +121,11 @@ void Updater::install(const UpdateInfo& info) {
     const QUrl url(info.url, QUrl::StrictMode);
     if (info.url.isEmpty() || !url.isValid() || url.isRelative())
         return;
+    // Refused before the download rather than at the swap, in the words the swap would use.
+    if (const auto error = fileops::replaceable(m_running.path)) {
+        setMessage(replaceFailure(*error));
+        return;
+    }
     setBusy(true);
     setMessage(QStringLiteral("Descargando %1…").arg(info.version));
     // The archive proves itself by its signature, but a file:// or plain http:// location in a
@@ -166,7 +176,7 @@ void Updater::onPrepared(const Prepared& prepared, const UpdateInfo& info) {
     if (const auto error = fileops::exchange(prepared.newBundle, m_running.path)) {
         prepared.workDir->remove();
         setBusy(false);
-        setMessage(QStringLiteral("No se pudo reemplazar la app: %1").arg(*error));
+        setMessage(replaceFailure(*error));
         return;
     }
     observe(InstallStep::swapped);
