@@ -20,7 +20,7 @@ install_missing_packages "${build_packages[@]}" \
     openssl zip libarchive-tools \
     libglib2.0-bin \
     xfce4-panel xfconf trayer imagemagick \
-    mutter sway xwayland \
+    mutter sway xwayland foot \
     desktop-file-utils appstream lintian dpkg-dev fakeroot
 
 jobs=$(nproc)

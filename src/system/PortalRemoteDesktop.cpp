@@ -170,7 +170,8 @@ void PortalJiggler::perform(JiggleMode mode, double distance, bool randomize) {
             m_portal.leftButton(false);
             break;
         }
-    } else if (!m_askedOnce) {
+    } else if (mode != JiggleMode::zen && !m_askedOnce) {
+        // Zen needs no consent: the declaration below reaches the compositor's idle timers by itself.
         m_askedOnce = true;
         m_portal.requestConsent();
     }
