@@ -1,7 +1,7 @@
 // scripts/install.sh and scripts/uninstall.sh in a temporary home: every file where it belongs,
 // the desktop entry and metainfo accepted by their validators, the installed program started
-// through ~/.local/bin under Xvfb on a private bus, and an uninstallation that leaves only the
-// user's settings behind.
+// through ~/.local/bin under Xvfb on a private bus and driven by its command-line flags through
+// the same link, and an uninstallation that leaves only the user's settings behind.
 #include "InstallTestSupport.h"
 #include "TestServers.h"
 
@@ -78,6 +78,16 @@ protected:
         return done && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
+    // The installed program as a client of the running one: exit code, standard output in `out`.
+    int command(const QString& program, const QStringList& args, QByteArray* out) {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(program, args);
+        const bool done = p.waitForFinished(20000);
+        *out = p.readAllStandardOutput();
+        return done && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
     QProcess* start(const QString& program) {
         programs.push_back(std::make_unique<QProcess>());
         QProcess* p = programs.back().get();
@@ -146,9 +156,16 @@ TEST_F(UserInstall, EveryFileInPlaceTheProgramStartsAndUninstallLeavesTheSetting
         // Its settings go to ~/.config/morvane (the first launch stores the onboarded flag).
         const QString conf = home + QStringLiteral("/.config/morvane/morvane.conf");
         EXPECT_TRUE(test::waitUntil([&] { return QFileInfo::exists(conf); }, 10000)) << c.what;
-        program->terminate();
+        // The link takes the command-line flags to the running instance as well.
+        EXPECT_EQ(command(link, {QStringLiteral("--for"), QStringLiteral("30m")}, &out), 0) << c.what;
+        EXPECT_EQ(command(link, {QStringLiteral("--status")}, &out), 0) << c.what;
+        EXPECT_TRUE(out.contains("\nSe apaga en ")) << c.what << ' ' << out.toStdString();
+        EXPECT_EQ(command(link, {QStringLiteral("--off")}, &out), 0) << c.what;
+        EXPECT_EQ(command(link, {QStringLiteral("--status")}, &out), 0) << c.what;
+        EXPECT_EQ(out, QByteArray("Apagado\n")) << c.what;
+        EXPECT_EQ(command(link, {QStringLiteral("--quit")}, &out), 0) << c.what;
         ASSERT_TRUE(program->waitForFinished(10000));
-        ASSERT_TRUE(test::waitUntil([&] { return !onBus(QStringLiteral("app.morvane.Morvane")); }));
+        EXPECT_EQ(program->exitCode(), 0) << c.what;
 
         // The settings the program wrote and a login entry of the user's own survive.
         ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.config/autostart")));
