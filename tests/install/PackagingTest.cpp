@@ -188,7 +188,8 @@ TEST(DebianPackage, HoldsTheSystemWideLayoutAndPassesLintian) {
                          QStringLiteral("./opt/morvane/Morvane.app/share/morvane/permiso.html"),
                          QStringLiteral("./usr/bin/morvane -> /opt/morvane/Morvane.app/bin/morvane"),
                          QStringLiteral("./usr/share/doc/morvane/copyright"),
-                         QStringLiteral("./usr/share/doc/morvane/changelog.gz")};
+                         QStringLiteral("./usr/share/doc/morvane/changelog.gz"),
+                         QStringLiteral("./usr/share/man/man1/morvane.1.gz")};
     for (const QString& file : test::dataFiles())
         expected << QStringLiteral("./usr/share/") + file;
     for (const QString& path : expected)
