@@ -97,6 +97,10 @@ int runApplication(const QStringList& arguments) {
     actions.showSettings = [](SettingsTab tab) { shell.settings->show(tab); };
     actions.quit = [] { QCoreApplication::quit(); };
     actions.requestPermission = [&updater] {
+        // Where the desktop asks the user itself (a remote-control consent dialog), that is the
+        // way; elsewhere the help page explains what to change.
+        if (ports.requestInputPermission())
+            return;
         PermissionHelp::open(ports.ports().trust, updater.bundlePath());
     };
     actions.resetPermission = actions.requestPermission;

@@ -63,7 +63,18 @@ int main(int argc, char** argv) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // On a Wayland session with XWayland the windows go through X: there the popover opens at the
+    // tray icon, where the compositor would place a Wayland window wherever it likes. The engine's
+    // adapters follow the session itself, not Qt's platform.
+    const bool throughXWayland = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+                                 !qEnvironmentVariableIsEmpty("DISPLAY") &&
+                                 !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (throughXWayland)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    // Not for the programs we start (the browser showing the help page).
+    if (throughXWayland)
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("Morvane"));
     QApplication::setDesktopFileName(QStringLiteral("app.morvane.Morvane"));
     return morvane::runApplication(QApplication::arguments());
