@@ -58,7 +58,9 @@ QDBusConnection connectBus(const QString& address, QDBusConnection::BusType fall
     if (address.isEmpty())
         return fallback == QDBusConnection::SessionBus ? QDBusConnection::sessionBus()
                                                        : QDBusConnection::systemBus();
-    return QDBusConnection::connectToBus(address, name);
+    // Named by the address too: Qt hands back an existing connection of the same name, which may
+    // lead to an earlier bus.
+    return QDBusConnection::connectToBus(address, name + QLatin1Char(' ') + address);
 }
 
 bool onXcb() {

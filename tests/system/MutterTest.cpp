@@ -1,0 +1,389 @@
+// The GNOME Wayland adapters against a real headless Mutter on a private bus: idle time from the
+// idle monitor, input through remote-desktop sessions (seen by a Wayland client of the test's),
+// the session's life, and the real engine keeping the compositor's idle time down.
+
+#include "Engine.h"
+#include "FakePorts.h"
+#include "LinuxPorts.h"
+#include "MutterIdleTime.h"
+#include "MutterRemoteDesktop.h"
+#include "SessionActivity.h"
+#include "SettingsStore.h"
+#include "TestServers.h"
+#include "WaylandTestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QRectF>
+
+#include <linux/input-event-codes.h>
+
+#include <cmath>
+
+using namespace morvane;
+using namespace morvane::test;
+
+namespace {
+
+class Mutter : public ::testing::Test {
+protected:
+    PrivateBus bus;
+    std::unique_ptr<HeadlessMutter> mutter;
+    QDBusConnection connection{QString()};
+
+    void SetUp() override {
+        ASSERT_TRUE(bus.ok());
+        mutter = std::make_unique<HeadlessMutter>(bus);
+        ASSERT_TRUE(mutter->ok()) << "mutter --headless did not come up";
+        connection = bus.connect(QStringLiteral("morvane-under-test"));
+    }
+
+    void TearDown() override {
+        QDBusConnection::disconnectFromBus(connection.name());
+        mutter.reset();
+    }
+
+    // Waits until the compositor has counted the session idle for longer than `ms`.
+    bool idleFor(qint64 ms, int timeoutMs = 6000) {
+        return waitUntil([&] { return mutter->idletimeMs() > ms; }, timeoutMs);
+    }
+
+    // The pointer events the client saw from `from` on, of one kind.
+    static std::vector<PointerClient::Event> eventsSince(const PointerClient& client, std::size_t from,
+                                                         PointerClient::Event::Kind kind) {
+        std::vector<PointerClient::Event> out;
+        for (std::size_t i = from; i < client.events().size(); ++i)
+            if (client.events()[i].kind == kind)
+                out.push_back(client.events()[i]);
+        return out;
+    }
+};
+
+// Waits until the pointer rests: the compositor saw no input for a while, and the client no change
+// meanwhile. Answers where it rests.
+std::optional<QPointF> restingPointer(PointerClient& client, const HeadlessMutter& mutter) {
+    QElapsedTimer unchanged;
+    unchanged.start();
+    std::optional<QPointF> last;
+    const bool rested = waitUntil([&] {
+        client.pump();
+        if (client.position() != last) {
+            last = client.position();
+            unchanged.restart();
+        }
+        return last && unchanged.elapsed() > 300 && mutter.idletimeMs() > 300;
+    });
+    return rested ? last : std::nullopt;
+}
+
+// Brings the pointer over the client's window, near `target` and well inside the screen, and
+// answers where it rests. The seat gets its pointer with the session's virtual device, and the
+// client asks for it then, so the first position it hears may lag behind; Mutter also
+// accelerates a motion that closely follows another. A motion by (0, 0) after the pointer rests
+// makes Mutter tell the exact place.
+std::optional<QPointF> pointerNear(PointerClient& client, MutterRemoteDesktop& desktop,
+                                   const HeadlessMutter& mutter, QPointF target) {
+    desktop.motion(0, 0);
+    if (!restingPointer(client, mutter))
+        return std::nullopt;
+    desktop.motion(-5000, -5000);
+    desktop.motion(target.x(), target.y());
+    if (!restingPointer(client, mutter))
+        return std::nullopt;
+    desktop.motion(0, 0);
+    const std::optional<QPointF> at = restingPointer(client, mutter);
+    if (!at || !QRectF(100, 100, 1080, 600).contains(*at))
+        return std::nullopt;
+    return at;
+}
+
+// A window of the test's with the pointer resting over it, and the movements under test.
+struct InputRig {
+    PointerClient client;
+    MutterRemoteDesktop desktop;
+    SessionActivity activity;
+    MutterJiggler jiggler{desktop, activity};
+    std::optional<QPointF> start;
+
+    InputRig(const HeadlessMutter& mutter, const QDBusConnection& connection, QPointF target)
+        : client(mutter.socketPath())
+        , desktop(connection)
+        , activity(connection) {
+        if (client.ok())
+            start = pointerNear(client, desktop, mutter, target);
+    }
+};
+
+} // namespace
+
+TEST_F(Mutter, IdleTimeFollowsTheCompositorFromItsWatches) {
+    MutterIdleTime idle(connection);
+    ASSERT_TRUE(waitUntil([&] { return idle.following(); }));
+    MutterRemoteDesktop nudger(connection);
+
+    ASSERT_TRUE(idleFor(2500));
+    EXPECT_NEAR(idle.idleSeconds(), mutter->idletimeMs() / 1000.0, 1.1);
+
+    nudger.motion(0, 0);
+    EXPECT_TRUE(waitUntil([&] { return idle.idleSeconds() < 1.0; })) << "input seen as input";
+    // Once the idle watch fires, the count starts from the input, not from the watch.
+    ASSERT_TRUE(waitUntil([&] { return idle.idleSeconds() >= 1.0; }));
+    EXPECT_NEAR(idle.idleSeconds(), mutter->idletimeMs() / 1000.0, 0.5);
+    ASSERT_TRUE(idleFor(3000));
+    EXPECT_NEAR(idle.idleSeconds(), mutter->idletimeMs() / 1000.0, 0.5);
+
+    // A new Mutter knows none of the old watches: they are set up again.
+    mutter->stop();
+    EXPECT_TRUE(waitUntil([&] { return !idle.following(); }));
+    EXPECT_EQ(idle.idleSeconds(), 0);
+    ASSERT_TRUE(mutter->start());
+    EXPECT_TRUE(waitUntil([&] { return idle.following(); }));
+    ASSERT_TRUE(idleFor(2000));
+    EXPECT_NEAR(idle.idleSeconds(), mutter->idletimeMs() / 1000.0, 1.1);
+    nudger.motion(0, 0);
+    EXPECT_TRUE(waitUntil([&] { return idle.idleSeconds() < 1.0; }));
+}
+
+TEST_F(Mutter, StandardMovementStepsOutAndComesBack) {
+    InputRig rig(*mutter, connection, QPointF(640, 400));
+    ASSERT_TRUE(rig.start) << "no pointer over the test's window";
+    PointerClient& client = rig.client;
+    const QPointF start = *rig.start;
+
+    struct Case {
+        double distance;
+        bool randomize;
+        double step; // the expected length of the step out
+    };
+    for (const Case& c : {Case{4, false, 4}, Case{0.2, false, 1}, Case{25, true, 25}}) {
+        SCOPED_TRACE(testing::Message() << "distance " << c.distance << " randomize " << c.randomize);
+        ASSERT_TRUE(idleFor(300)) << "the pointer rests before each movement";
+        const std::size_t before = client.events().size();
+        rig.jiggler.perform(JiggleMode::standard, c.distance, c.randomize);
+        ASSERT_TRUE(waitUntil([&] {
+            client.pump();
+            return eventsSince(client, before, PointerClient::Event::motion).size() >= 2;
+        }));
+        const auto moves = eventsSince(client, before, PointerClient::Event::motion);
+        ASSERT_EQ(moves.size(), 2u);
+        const QPointF out = moves[0].at - start;
+        EXPECT_NEAR(std::hypot(out.x(), out.y()), c.step, 0.01);
+        if (!c.randomize) {
+            EXPECT_NEAR(out.x(), c.step, 0.01) << "without randomness the step goes right";
+            EXPECT_NEAR(out.y(), 0, 0.01);
+        }
+        EXPECT_EQ(moves[1].at, start);
+        EXPECT_TRUE(eventsSince(client, before, PointerClient::Event::button).empty());
+    }
+}
+
+TEST_F(Mutter, ClickPressesAndReleasesOncePerMovementAndZenMovesNothing) {
+    InputRig rig(*mutter, connection, QPointF(300, 200));
+    ASSERT_TRUE(rig.start) << "no pointer over the test's window";
+    PointerClient& client = rig.client;
+    const QPointF start = *rig.start;
+
+    std::size_t before = client.events().size();
+    rig.jiggler.perform(JiggleMode::click, 4, true);
+    rig.jiggler.perform(JiggleMode::click, 4, true);
+    ASSERT_TRUE(waitUntil([&] {
+        client.pump();
+        return eventsSince(client, before, PointerClient::Event::button).size() >= 4;
+    }));
+    const auto buttons = eventsSince(client, before, PointerClient::Event::button);
+    ASSERT_EQ(buttons.size(), 4u);
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        EXPECT_EQ(buttons[i].code, std::uint32_t(BTN_LEFT));
+        EXPECT_EQ(buttons[i].pressed, i % 2 == 0);
+    }
+    EXPECT_TRUE(eventsSince(client, before, PointerClient::Event::motion).empty());
+
+    // Zen: the compositor counts fresh input while the pointer stays where it was.
+    ASSERT_TRUE(idleFor(1500));
+    before = client.events().size();
+    rig.jiggler.perform(JiggleMode::zen, 4, true);
+    EXPECT_TRUE(waitUntil([&] { return mutter->idletimeMs() >= 0 && mutter->idletimeMs() < 1000; }));
+    client.pump();
+    EXPECT_EQ(client.position(), start);
+    for (const auto& event : eventsSince(client, before, PointerClient::Event::motion))
+        EXPECT_EQ(event.at, start);
+}
+
+TEST_F(Mutter, SessionStartsOnTheFirstEventAndStopsAfterAGapAndOnDestruction) {
+    auto desktop = std::make_unique<MutterRemoteDesktop>(connection, 700);
+    EXPECT_TRUE(desktop->available());
+    EXPECT_TRUE(mutter->remoteDesktopSessions().isEmpty()) << "nothing is opened before a movement";
+
+    desktop->motion(0, 0);
+    ASSERT_TRUE(waitUntil([&] { return !desktop->startedSession().isEmpty(); }));
+    EXPECT_EQ(mutter->remoteDesktopSessions(), QStringList{desktop->startedSession()});
+
+    EXPECT_TRUE(waitUntil([&] { return mutter->remoteDesktopSessions().isEmpty(); }))
+        << "stopped after the gap";
+    EXPECT_TRUE(desktop->startedSession().isEmpty());
+
+    ASSERT_TRUE(idleFor(1200));
+    desktop->motion(0, 0);
+    ASSERT_TRUE(waitUntil([&] { return !desktop->startedSession().isEmpty(); }));
+    EXPECT_TRUE(waitUntil([&] { return mutter->idletimeMs() >= 0 && mutter->idletimeMs() < 1000; }))
+        << "the new session reaches the compositor";
+    desktop.reset();
+    EXPECT_TRUE(waitUntil([&] { return mutter->remoteDesktopSessions().isEmpty(); }))
+        << "stopped on destruction";
+}
+
+TEST_F(Mutter, InputAndTrustFollowMutterComingAndGoing) {
+    mutter->stop();
+    MutterRemoteDesktop desktop(connection);
+    MutterTrust trust(desktop);
+    EXPECT_FALSE(trust.trusted()) << "no remote desktop, no input";
+
+    ASSERT_TRUE(mutter->start());
+    EXPECT_TRUE(waitUntil([&] { return trust.trusted(); }));
+    desktop.motion(0, 0);
+    ASSERT_TRUE(waitUntil([&] { return !desktop.startedSession().isEmpty(); }));
+
+    mutter->stop();
+    EXPECT_TRUE(waitUntil([&] { return !trust.trusted(); }));
+    EXPECT_TRUE(desktop.startedSession().isEmpty());
+
+    ASSERT_TRUE(mutter->start());
+    EXPECT_TRUE(waitUntil([&] { return trust.trusted(); }));
+    ASSERT_TRUE(idleFor(1200));
+    desktop.motion(0, 0);
+    EXPECT_TRUE(waitUntil([&] { return mutter->idletimeMs() >= 0 && mutter->idletimeMs() < 1000; }))
+        << "the movement reaches the restarted compositor";
+}
+
+TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
+    PrivateBus system;
+    ASSERT_TRUE(system.ok());
+    MemoryDefaults defaults;
+    SettingsStore store(defaults);
+    store.update([](Prefs& p) {
+        p.interval = 2;
+        p.mode = JiggleMode::zen;
+        p.policy = TriggerPolicy::always;
+        p.randomize = false;
+        p.preventDisplaySleep = false;
+        p.hotkey = false;
+    });
+    LinuxPorts::Options options;
+    options.sessionBusAddress = bus.address();
+    options.systemBusAddress = system.address();
+    options.useAudio = false;
+    options.useOverlay = false;
+    options.sessionKind = SessionKind::gnomeWayland;
+    LinuxPorts ports(store, defaults, options);
+    ASSERT_EQ(ports.choices().jiggler, "MutterJiggler");
+    Engine engine(store, ports.ports());
+    engine.start();
+    engine.setEnabled(true);
+    ASSERT_TRUE(waitUntil([&] { return engine.jiggleCount() > 0; }, 8000));
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 worstIdle = 0;
+    bool sawWorking = false;
+    waitUntil(
+        [&] {
+            worstIdle = std::max(worstIdle, mutter->idletimeMs());
+            // The engine tells its own movements from the user's through the compositor's idle time.
+            sawWorking = sawWorking || engine.working();
+            return clock.elapsed() > 15000;
+        },
+        20000);
+    EXPECT_LT(worstIdle, 3000);
+    EXPECT_TRUE(sawWorking);
+    EXPECT_GE(engine.jiggleCount(), 6);
+
+    engine.setEnabled(false);
+    EXPECT_TRUE(idleFor(5000, 9000)) << "switched off, the compositor's idle time grows";
+}
+
+// Which adapters each kind of session gets, as the factory builds them on a private bus.
+TEST(LinuxPortsChoice, EachKindOfSessionGetsItsAdapters) {
+    PrivateBus session;
+    PrivateBus system;
+    ASSERT_TRUE(session.ok());
+    ASSERT_TRUE(system.ok());
+    struct Case {
+        SessionKind kind;
+        LinuxPorts::Choices expected;
+        bool x11;
+    };
+    const Case cases[] = {
+        {SessionKind::x11,
+         {"X11IdleTime", "X11Trust", "X11Jiggler", "X11AppsProbe", "NullOverlay", "NullHotKeyFactory"},
+         true},
+        {SessionKind::gnomeWayland,
+         {"MutterIdleTime", "MutterTrust", "MutterJiggler", "NoFrontmostAppsProbe", "NullOverlay",
+          "NullHotKeyFactory"},
+         false},
+        {SessionKind::otherWayland,
+         {"NullIdleTime", "NullTrust", "SessionOnlyJiggler", "NoFrontmostAppsProbe", "NullOverlay",
+          "NullHotKeyFactory"},
+         false},
+        {SessionKind::none,
+         {"NullIdleTime", "NullTrust", "SessionOnlyJiggler", "NullAppsProbe", "NullOverlay",
+          "NullHotKeyFactory"},
+         false},
+    };
+    XServer x(false);
+    ASSERT_TRUE(x.ok());
+    MemoryDefaults defaults;
+    SettingsStore store(defaults);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(sessionKindName(c.kind).toStdString());
+        LinuxPorts::Options options;
+        options.sessionBusAddress = session.address();
+        options.systemBusAddress = system.address();
+        options.useAudio = false;
+        options.sessionKind = c.kind;
+        LinuxPorts ports(store, defaults, options);
+        EXPECT_EQ(ports.sessionKind(), c.kind);
+        EXPECT_EQ(ports.choices(), c.expected);
+        EXPECT_EQ(ports.hasX11(), c.x11);
+        if (!c.x11) {
+            EXPECT_EQ(ports.ports().apps.frontmostAppName(), std::nullopt);
+        }
+    }
+    // Told to leave X alone, an X11 session gets what a session without a display gets.
+    LinuxPorts::Options noX;
+    noX.sessionBusAddress = session.address();
+    noX.systemBusAddress = system.address();
+    noX.useAudio = false;
+    noX.useX11 = false;
+    noX.sessionKind = SessionKind::x11;
+    LinuxPorts withoutX(store, defaults, noX);
+    EXPECT_EQ(withoutX.sessionKind(), SessionKind::none);
+    EXPECT_EQ(withoutX.choices().jiggler, "SessionOnlyJiggler");
+}
+
+// Unforced, the factory reads the environment and finds Mutter's names on the bus.
+TEST_F(Mutter, FactoryRecognisesGnomeByMuttersNamesOnTheBus) {
+    const QByteArray savedType = qgetenv("XDG_SESSION_TYPE");
+    const QByteArray savedDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+    qputenv("XDG_SESSION_TYPE", "wayland");
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    PrivateBus system;
+    MemoryDefaults defaults;
+    SettingsStore store(defaults);
+    LinuxPorts::Options options;
+    options.sessionBusAddress = bus.address();
+    options.systemBusAddress = system.address();
+    options.useAudio = false;
+    {
+        LinuxPorts ports(store, defaults, options);
+        EXPECT_EQ(ports.sessionKind(), SessionKind::gnomeWayland);
+        EXPECT_TRUE(waitUntil([&] { return ports.ports().trust.trusted(); }));
+    }
+    mutter->stop();
+    {
+        LinuxPorts ports(store, defaults, options);
+        EXPECT_EQ(ports.sessionKind(), SessionKind::otherWayland) << "no compositor names, no desktop name";
+    }
+    qputenv("XDG_SESSION_TYPE", savedType);
+    qputenv("XDG_CURRENT_DESKTOP", savedDesktop);
+}
