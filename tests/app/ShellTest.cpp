@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -52,9 +55,13 @@ protected:
     }
 
     QProcess* start(const QString& program, const QStringList& args, bool withDisplay = true) {
+        return start(program, args, environment(withDisplay));
+    }
+
+    QProcess* start(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
         processes.push_back(std::make_unique<QProcess>());
         QProcess* p = processes.back().get();
-        p->setProcessEnvironment(environment(withDisplay));
+        p->setProcessEnvironment(env);
         p->setWorkingDirectory(home.path());
         p->setProcessChannelMode(QProcess::ForwardedChannels);
         p->start(program, args);
@@ -145,6 +152,46 @@ TEST_F(ShellTest, SnapshotsNeedNoDisplayAndStartNothing) {
     EXPECT_FALSE(conf().contains(QStringLiteral("state.v1")));
     EXPECT_FALSE(conf().contains(QStringLiteral("onboarded")));
     EXPECT_TRUE(watcher.calls(QStringLiteral("/StatusNotifierWatcher")).isEmpty());
+}
+
+// Names of the program's windows that sway manages, the focused one marked with a leading '*'.
+QStringList swayWindows(const test::HeadlessSway& sway) {
+    QByteArray tree;
+    if (test::run(QStringLiteral("swaymsg"),
+                  {QStringLiteral("-s"), sway.ipcSocket(), QStringLiteral("-r"), QStringLiteral("-t"),
+                   QStringLiteral("get_tree")},
+                  5000, &tree) != 0)
+        return {};
+    QStringList names;
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node.value(QStringLiteral("app_id")).toString() == QStringLiteral("app.morvane.Morvane"))
+            names << (node.value(QStringLiteral("focused")).toBool() ? QStringLiteral("*") : QString()) +
+                         node.value(QStringLiteral("name")).toString();
+        for (const char* key : {"nodes", "floating_nodes"})
+            for (const QJsonValue& child : node.value(QLatin1String(key)).toArray())
+                walk(child.toObject());
+    };
+    walk(QJsonDocument::fromJson(tree).object());
+    return names;
+}
+
+// Without XWayland the program is a Wayland client of its own: it starts, chooses the compositor's
+// adapters, and its windows open there (the compositor places them).
+TEST_F(ShellTest, OnWaylandWithoutXItsWindowsOpenNatively) {
+    test::HeadlessSway sway;
+    ASSERT_TRUE(sway.ok()) << "sway did not come up";
+    QProcessEnvironment env = environment(false);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sway.runtimeDir());
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), sway.waylandSocket());
+    QProcess* app = start(kApp, {}, env);
+    const auto settingsShown = [&] {
+        const QStringList names = swayWindows(sway);
+        return names.contains(QStringLiteral("Preferencias de Morvane")) ||
+               names.contains(QStringLiteral("*Preferencias de Morvane"));
+    };
+    EXPECT_TRUE(test::waitUntil(settingsShown, 20000)) << qPrintable(swayWindows(sway).join(u'|'));
+    EXPECT_TRUE(test::waitUntil([&] { return onBus(QStringLiteral("app.morvane.Morvane")); }));
+    EXPECT_EQ(app->state(), QProcess::Running);
 }
 
 TEST_F(ShellTest, WithoutADisplayItSaysSoAndFails) {

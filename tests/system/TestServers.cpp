@@ -7,8 +7,11 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QThread>
+
+#include <unistd.h>
 
 #include <X11/Xlib.h>
 
@@ -269,6 +272,67 @@ bool PulseServer::startPlaying() {
 
 void PulseServer::stopPlaying() {
     stop(m_player);
+}
+
+HeadlessSway::HeadlessSway() {
+    if (!m_dir.isValid())
+        return;
+    QFile config(m_dir.filePath(QStringLiteral("config")));
+    if (!config.open(QIODevice::WriteOnly))
+        return;
+    config.write("output HEADLESS-1 resolution 800x600\n");
+    config.close();
+    QStringList command{QStringLiteral("sway"), QStringLiteral("-c"), config.fileName()};
+    if (geteuid() == 0) {
+        if (chown(QFile::encodeName(m_dir.path()).constData(), 65534, 65534) != 0)
+            return;
+        command = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              QStringLiteral("--clear-groups")} +
+                  command;
+        command.prepend(QStringLiteral("setpriv"));
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+    env.insert(QStringLiteral("HOME"), m_dir.path());
+    env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+    env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+    env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("SWAYSOCK"));
+    m_sway.setProcessEnvironment(env);
+    m_sway.setStandardOutputFile(QProcess::nullDevice());
+    m_sway.setStandardErrorFile(QProcess::nullDevice());
+    m_sway.start(command.takeFirst(), command);
+    if (!m_sway.waitForStarted(5000))
+        return;
+    test::waitUntil(
+        [&] {
+            const QDir dir(m_dir.path());
+            const QStringList ipc = dir.entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
+            if (!ipc.isEmpty() && dir.exists(QStringLiteral("wayland-1")))
+                m_ipc = dir.filePath(ipc.first());
+            return !m_ipc.isEmpty() || m_sway.state() != QProcess::Running;
+        },
+        10000);
+}
+
+HeadlessSway::~HeadlessSway() {
+    stop();
+}
+
+bool HeadlessSway::ok() const {
+    return !m_ipc.isEmpty() && m_sway.state() == QProcess::Running;
+}
+
+void HeadlessSway::stop() {
+    if (m_sway.state() == QProcess::NotRunning)
+        return;
+    m_sway.terminate();
+    if (!m_sway.waitForFinished(3000)) {
+        m_sway.kill();
+        m_sway.waitForFinished(3000);
+    }
 }
 
 } // namespace morvane::test

@@ -111,4 +111,24 @@ private:
     bool m_ok = false;
 };
 
+// A headless sway (wlroots) with one 800x600 output, in a runtime directory of its own. sway refuses
+// to run as root (it checks that root cannot be regained), so under root, as in CI, it runs as
+// nobody in a runtime directory handed to nobody.
+class HeadlessSway {
+public:
+    HeadlessSway();
+    ~HeadlessSway();
+
+    bool ok() const;
+    QString runtimeDir() const { return m_dir.path(); }
+    QString waylandSocket() const { return m_dir.filePath(QStringLiteral("wayland-1")); }
+    QString ipcSocket() const { return m_ipc; }
+    void stop();
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_sway;
+    QString m_ipc;
+};
+
 } // namespace morvane::test

@@ -22,75 +22,6 @@
 namespace morvane {
 namespace {
 
-// sway refuses to run as root (it checks that root cannot be regained), so under root, as in CI,
-// it runs as nobody in a runtime directory handed to nobody.
-class HeadlessSway {
-public:
-    HeadlessSway() {
-        if (!m_dir.isValid())
-            return;
-        QFile config(m_dir.filePath(QStringLiteral("config")));
-        if (!config.open(QIODevice::WriteOnly))
-            return;
-        config.write("output HEADLESS-1 resolution 800x600\n");
-        config.close();
-        QStringList command{QStringLiteral("sway"), QStringLiteral("-c"), config.fileName()};
-        if (geteuid() == 0) {
-            if (chown(QFile::encodeName(m_dir.path()).constData(), 65534, 65534) != 0)
-                return;
-            command = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                  QStringLiteral("--clear-groups")} +
-                      command;
-            command.prepend(QStringLiteral("setpriv"));
-        }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
-        env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
-        env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("SWAYSOCK"));
-        m_sway.setProcessEnvironment(env);
-        m_sway.setStandardOutputFile(QProcess::nullDevice());
-        m_sway.setStandardErrorFile(QProcess::nullDevice());
-        m_sway.start(command.takeFirst(), command);
-        if (!m_sway.waitForStarted(5000))
-            return;
-        test::waitUntil(
-            [&] {
-                const QDir dir(m_dir.path());
-                const QStringList ipc = dir.entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
-                if (!ipc.isEmpty() && dir.exists(QStringLiteral("wayland-1")))
-                    m_ipc = dir.filePath(ipc.first());
-                return !m_ipc.isEmpty() || m_sway.state() != QProcess::Running;
-            },
-            10000);
-    }
-    ~HeadlessSway() { stop(); }
-
-    bool ok() const { return !m_ipc.isEmpty() && m_sway.state() == QProcess::Running; }
-    QString runtimeDir() const { return m_dir.path(); }
-    QString waylandSocket() const { return m_dir.filePath(QStringLiteral("wayland-1")); }
-    QString ipcSocket() const { return m_ipc; }
-
-    void stop() {
-        if (m_sway.state() == QProcess::NotRunning)
-            return;
-        m_sway.terminate();
-        if (!m_sway.waitForFinished(3000)) {
-            m_sway.kill();
-            m_sway.waitForFinished(3000);
-        }
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_sway;
-    QString m_ipc;
-};
-
 class WlrTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sway.ok()) << "headless sway did not start"; }
@@ -101,7 +32,7 @@ protected:
         return client;
     }
 
-    HeadlessSway sway;
+    test::HeadlessSway sway;
 };
 
 TEST_F(WlrTest, SwayOffersTheVirtualPointerAndAnIdleProtocol) {
