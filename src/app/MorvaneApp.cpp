@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDebug>
 #include <QSessionManager>
 #include <QTimer>
@@ -61,6 +62,15 @@ int runApplication(const QStringList& arguments) {
                      [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
     QObject::connect(app, &QGuiApplication::commitDataRequest, app,
                      [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
+
+    // A second start only shows the running one's popover: ask before building adapters, engine or
+    // desktop sessions of our own (the claim below still settles two starts racing each other).
+    if (!Snapshot::requested(arguments)) {
+        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        if (bus && bus->isServiceRegistered(AppService::kName).value() &&
+            AppService::openPopoverOfRunning(QDBusConnection::sessionBus()))
+            return 0;
+    }
 
     theme::applyAppearance(*app, theme::desktopPrefersDark());
 
