@@ -13,6 +13,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 
 using namespace morvane;
 using namespace morvane::test;
@@ -90,8 +92,7 @@ BENCHMARK(Probe_Apps)->Name("Probe/FrontmostAndRunningApps");
 
 // On, every condition of both groups ticked and none blocking, no movement due; the event loop
 // runs between ticks as it does in the application.
-void EngineTick_RealProbes(benchmark::State& state) {
-    Servers& s = servers();
+void tickEngine(benchmark::State& state, const LinuxPorts::Options& options) {
     MemoryDefaults defaults;
     SettingsStore store(defaults);
     store.update([](Prefs& p) {
@@ -104,10 +105,6 @@ void EngineTick_RealProbes(benchmark::State& state) {
         p.hotkey = false;
         p.preventDisplaySleep = false;
     });
-    LinuxPorts::Options options;
-    options.sessionBusAddress = s.session.address();
-    options.systemBusAddress = s.system.address();
-    options.useOverlay = false;
     LinuxPorts linux(store, defaults, options);
     // The benchmark drives the tick itself instead of the engine's one-second timer.
     FakeTicker manual;
@@ -134,7 +131,60 @@ void EngineTick_RealProbes(benchmark::State& state) {
     if (measured.blocked())
         state.SkipWithError(qPrintable(QStringLiteral("blocked: ") + measured.status()));
 }
+
+void EngineTick_RealProbes(benchmark::State& state) {
+    Servers& s = servers();
+    LinuxPorts::Options options;
+    options.sessionBusAddress = s.session.address();
+    options.systemBusAddress = s.system.address();
+    options.useOverlay = false;
+    tickEngine(state, options);
+}
 BENCHMARK(EngineTick_RealProbes)->Name("EngineTick/RealProbes")->MeasureProcessCPUTime()->UseRealTime();
+
+// GNOME on Wayland, on the session bus of the environment: inside a GNOME Wayland session, or
+// beside a headless Mutter, e.g.
+//   dbus-run-session -- sh -c 'mutter --headless --wayland --no-x11 --virtual-monitor 1280x800 &
+//       sleep 2; build/bench/morvane_bench --benchmark_filter=Mutter'
+bool mutterOnSessionBus(benchmark::State& state) {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const bool there =
+        bus.isConnected() &&
+        bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Mutter.IdleMonitor")).value();
+    if (!there)
+        state.SkipWithError(
+            "no Mutter on the session bus (run inside GNOME on Wayland or beside mutter --headless)");
+    return there;
+}
+
+// The engine's tick on the GNOME adapters: the idle time from Mutter's watches, the permission
+// from the remote-desktop service's presence.
+void EngineTick_MutterProbes(benchmark::State& state) {
+    if (!mutterOnSessionBus(state))
+        return;
+    LinuxPorts::Options options;
+    options.systemBusAddress = servers().system.address();
+    options.useOverlay = false;
+    options.sessionKind = SessionKind::gnomeWayland;
+    tickEngine(state, options);
+}
+BENCHMARK(EngineTick_MutterProbes)->Name("EngineTick/MutterProbes")->MeasureProcessCPUTime()->UseRealTime();
+
+// What asking Mutter on every tick would cost instead of following its watches.
+void Probe_MutterGetIdletime(benchmark::State& state) {
+    if (!mutterOnSessionBus(state))
+        return;
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+        QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bus.call(ask));
+}
+BENCHMARK(Probe_MutterGetIdletime)
+    ->Name("Probe/MutterGetIdletimeBlocking")
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 } // namespace
 

@@ -78,12 +78,18 @@ struct MutterRemoteDesktop::Impl {
                          });
     }
 
+    // A session could not be had. Mutter leaving the bus is not a refusal: the owner change
+    // that follows tells the rest.
     void refuse(const QDBusMessage& reply) {
-        refused = true;
         waiting.clear();
-        qWarning().noquote() << "morvane: GNOME remote desktop refused a session:"
-                             << (reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage());
         drop();
+        const QDBusError error(reply);
+        if (error.type() == QDBusError::ServiceUnknown || error.type() == QDBusError::NoReply ||
+            error.type() == QDBusError::Disconnected)
+            return;
+        refused = true;
+        qWarning().noquote() << "morvane: GNOME remote desktop refused a session:"
+                             << (error.message().isEmpty() ? error.name() : error.message());
     }
 
     // Forgets the session without stopping it (it is gone, or about to be).
