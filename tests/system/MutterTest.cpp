@@ -98,6 +98,39 @@ std::optional<QPointF> pointerNear(PointerClient& client, MutterRemoteDesktop& d
     return at;
 }
 
+// The factory on private buses, without sound or overlay.
+LinuxPorts::Options privateBuses(const PrivateBus& session, const PrivateBus& system,
+                                 std::optional<SessionKind> kind) {
+    LinuxPorts::Options options;
+    options.sessionBusAddress = session.address();
+    options.systemBusAddress = system.address();
+    options.useAudio = false;
+    options.useOverlay = false;
+    options.sessionKind = kind;
+    return options;
+}
+
+// Sets (or, given nothing, unsets) an environment variable for its lifetime.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(const char* name, std::optional<QByteArray> value)
+        : m_name(name)
+        , m_saved(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt) {
+        set(value);
+    }
+    ~EnvironmentOverride() { set(m_saved); }
+
+private:
+    void set(const std::optional<QByteArray>& value) const {
+        if (value)
+            qputenv(m_name, *value);
+        else
+            qunsetenv(m_name);
+    }
+    const char* m_name;
+    std::optional<QByteArray> m_saved;
+};
+
 // A window of the test's with the pointer resting over it, and the movements under test.
 struct InputRig {
     PointerClient client;
@@ -269,13 +302,7 @@ TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
         p.preventDisplaySleep = false;
         p.hotkey = false;
     });
-    LinuxPorts::Options options;
-    options.sessionBusAddress = bus.address();
-    options.systemBusAddress = system.address();
-    options.useAudio = false;
-    options.useOverlay = false;
-    options.sessionKind = SessionKind::gnomeWayland;
-    LinuxPorts ports(store, defaults, options);
+    LinuxPorts ports(store, defaults, privateBuses(bus, system, SessionKind::gnomeWayland));
     ASSERT_EQ(ports.choices().jiggler, "MutterJiggler");
     Engine engine(store, ports.ports());
     engine.start();
@@ -336,12 +363,7 @@ TEST(LinuxPortsChoice, EachKindOfSessionGetsItsAdapters) {
     SettingsStore store(defaults);
     for (const Case& c : cases) {
         SCOPED_TRACE(sessionKindName(c.kind).toStdString());
-        LinuxPorts::Options options;
-        options.sessionBusAddress = session.address();
-        options.systemBusAddress = system.address();
-        options.useAudio = false;
-        options.sessionKind = c.kind;
-        LinuxPorts ports(store, defaults, options);
+        LinuxPorts ports(store, defaults, privateBuses(session, system, c.kind));
         EXPECT_EQ(ports.sessionKind(), c.kind);
         EXPECT_EQ(ports.choices(), c.expected);
         EXPECT_EQ(ports.hasX11(), c.x11);
@@ -350,12 +372,8 @@ TEST(LinuxPortsChoice, EachKindOfSessionGetsItsAdapters) {
         }
     }
     // Told to leave X alone, an X11 session gets what a session without a display gets.
-    LinuxPorts::Options noX;
-    noX.sessionBusAddress = session.address();
-    noX.systemBusAddress = system.address();
-    noX.useAudio = false;
+    LinuxPorts::Options noX = privateBuses(session, system, SessionKind::x11);
     noX.useX11 = false;
-    noX.sessionKind = SessionKind::x11;
     LinuxPorts withoutX(store, defaults, noX);
     EXPECT_EQ(withoutX.sessionKind(), SessionKind::none);
     EXPECT_EQ(withoutX.choices().jiggler, "SessionOnlyJiggler");
@@ -363,17 +381,12 @@ TEST(LinuxPortsChoice, EachKindOfSessionGetsItsAdapters) {
 
 // Unforced, the factory reads the environment and finds Mutter's names on the bus.
 TEST_F(Mutter, FactoryRecognisesGnomeByMuttersNamesOnTheBus) {
-    const QByteArray savedType = qgetenv("XDG_SESSION_TYPE");
-    const QByteArray savedDesktop = qgetenv("XDG_CURRENT_DESKTOP");
-    qputenv("XDG_SESSION_TYPE", "wayland");
-    qunsetenv("XDG_CURRENT_DESKTOP");
+    const EnvironmentOverride type("XDG_SESSION_TYPE", "wayland");
+    const EnvironmentOverride desktop("XDG_CURRENT_DESKTOP", std::nullopt);
     PrivateBus system;
     MemoryDefaults defaults;
     SettingsStore store(defaults);
-    LinuxPorts::Options options;
-    options.sessionBusAddress = bus.address();
-    options.systemBusAddress = system.address();
-    options.useAudio = false;
+    const LinuxPorts::Options options = privateBuses(bus, system, std::nullopt);
     {
         LinuxPorts ports(store, defaults, options);
         EXPECT_EQ(ports.sessionKind(), SessionKind::gnomeWayland);
@@ -384,6 +397,4 @@ TEST_F(Mutter, FactoryRecognisesGnomeByMuttersNamesOnTheBus) {
         LinuxPorts ports(store, defaults, options);
         EXPECT_EQ(ports.sessionKind(), SessionKind::otherWayland) << "no compositor names, no desktop name";
     }
-    qputenv("XDG_SESSION_TYPE", savedType);
-    qputenv("XDG_CURRENT_DESKTOP", savedDesktop);
 }
