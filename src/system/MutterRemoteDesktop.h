@@ -19,8 +19,10 @@ class SessionActivity;
 // destruction (Mutter also ends it when this process leaves the bus). A session that Mutter
 // closes, or a Mutter that restarts, is replaced at the next event.
 //
-// While a session is started GNOME Shell shows its screen-sharing indicator in the top bar, with
-// a menu item that stops the session; nothing is recorded or shared.
+// While a session is started (and five seconds more) GNOME Shell shows its screen-sharing
+// indicator, an orange button in the top bar whose × ends the session: Mutter counts every started
+// remote-desktop session as remote access, even one that shares no screen (GNOME 43). A session
+// that is only created shows nothing. Nothing is recorded or shared.
 class MutterRemoteDesktop final : public QObject {
     Q_OBJECT
 public:
