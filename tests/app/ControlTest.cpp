@@ -67,6 +67,8 @@ protected:
         outcome.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         outcome.out = QString::fromUtf8(p.readAllStandardOutput());
         outcome.err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_NE(outcome.code, -1) << "morvane " << arguments.join(' ').toStdString() << " crashed, signal "
+                                    << p.exitCode() << ": " << outcome.err.toStdString();
         return outcome;
     }
 
@@ -323,9 +325,8 @@ TEST_F(ControlTestBase, TheRealProgramObeysItsCommandLine) {
     EXPECT_EQ(status.code, cli::kExitOk);
     const QStringList lines = status.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2) << status.out.toStdString();
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Activo")) ||
-                lines[0].startsWith(QStringLiteral("Trabajando")))
-        << lines[0].toStdString();
+    // The engine's own line: it depends on the X server's idle time by now.
+    EXPECT_NE(lines[0], QStringLiteral("Apagado"));
     EXPECT_TRUE(
         QRegularExpression(QStringLiteral("^Se apaga en (30:00|29:[0-5][0-9]) \\([0-9]{2}:[0-9]{2}\\)$"))
             .match(lines[1])
