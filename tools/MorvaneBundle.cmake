@@ -1,7 +1,8 @@
 # Lays out the application folder: cmake -DBUNDLE=<dir>/Morvane.app -DEXECUTABLE=<file>
-#   -DVERSION=<v> -DBUILD=<b> -DIDENTIFIER=<id> -DPUBLIC_KEY=<base64> [-DRESOURCES=<f1|f2…>]
+#   [-DMODULE=<the application module>] -DVERSION=<v> -DBUILD=<b> -DIDENTIFIER=<id> -DPUBLIC_KEY=<base64> [-DRESOURCES=<f1|f2…>]
 #   -P MorvaneBundle.cmake
-# Writes Info.json (a value left empty leaves its key out), bin/morvane and the resources under
+# Writes Info.json (a value left empty leaves its key out), bin/morvane, lib/libmorvane_app.so and
+# the resources under
 # share/morvane/, and drops any manifest
 # from an earlier layout: the release tool signs the folder as it finally is.
 cmake_minimum_required(VERSION 3.21)
@@ -41,6 +42,12 @@ file(COPY_FILE "${EXECUTABLE}" "${BUNDLE}/bin/morvane.new")
 file(CHMOD "${BUNDLE}/bin/morvane.new" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
      GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(RENAME "${BUNDLE}/bin/morvane.new" "${BUNDLE}/bin/morvane")
+if(MODULE)
+    file(MAKE_DIRECTORY "${BUNDLE}/lib")
+    file(COPY_FILE "${MODULE}" "${BUNDLE}/lib/libmorvane_app.so.new")
+    file(CHMOD "${BUNDLE}/lib/libmorvane_app.so.new" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    file(RENAME "${BUNDLE}/lib/libmorvane_app.so.new" "${BUNDLE}/lib/libmorvane_app.so")
+endif()
 
 if(RESOURCES)
     string(REPLACE "|" ";" resources "${RESOURCES}")

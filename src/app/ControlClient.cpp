@@ -125,7 +125,10 @@ int runCommand(const Request& request) {
 }
 
 QString versionLine() {
-    return QStringLiteral("Morvane ") + RunningBundle::read(bundle::locateRunning()).version;
+    // Straight from Info.json, as the updater reads it: the installer's code would bring its
+    // archive and crypto libraries into every command.
+    const auto info = BundleInfo::read(bundle::locateRunning());
+    return QStringLiteral("Morvane ") + (info && info->version ? *info->version : RunningBundle().version);
 }
 
 } // namespace morvane::cli

@@ -1,13 +1,14 @@
 // Morvane: keeps the computer awake and its user counted as active, from the panel.
 #include "Cli.h"
 #include "ControlClient.h"
-#include "MorvaneApp.h"
-#include "Snapshot.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +34,28 @@ int runClient(int argc, char** argv, const morvane::cli::Parsed& parsed) {
     return morvane::cli::runCommand(parsed.request);
 }
 
+// The application lives in lib/libmorvane_app.so beside bin/ in the application folder (found
+// through /proc/self/exe, so that links such as ~/.local/bin/morvane lead to the right folder).
+int runApplicationModule(int argc, char** argv) {
+    std::string exe(4096, '\0');
+    const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+    exe.resize(n > 0 ? std::size_t(n) : 0);
+    const std::string folder = exe.substr(0, exe.find_last_of('/') + 1);
+    const std::string module = folder + "../lib/libmorvane_app.so";
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        std::fprintf(stderr, "morvane: no se pudo cargar la aplicación (%s)\n", dlerror());
+        return 1;
+    }
+    using Entry = int (*)(int, char**);
+    const auto entry = reinterpret_cast<Entry>(dlsym(handle, "morvane_app_main"));
+    if (!entry) {
+        std::fprintf(stderr, "morvane: %s no es la aplicación (%s)\n", module.c_str(), dlerror());
+        return 1;
+    }
+    return entry(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -49,33 +72,5 @@ int main(int argc, char** argv) {
         std::_Exit(code);
     }
 
-    const bool snapshot = morvane::Snapshot::requested(argc, argv);
-    const bool display =
-        !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (!display) {
-        if (!snapshot) {
-            std::fprintf(stderr,
-                         "morvane: no hay una sesión gráfica (DISPLAY y WAYLAND_DISPLAY están vacías); "
-                         "Morvane necesita un escritorio para su ícono\n");
-            return 1;
-        }
-        // Pictures need no screen.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    // On a Wayland session with XWayland the windows go through X: there the popover opens at the
-    // tray icon, where the compositor would place a Wayland window wherever it likes. The engine's
-    // adapters follow the session itself, not Qt's platform.
-    const bool throughXWayland = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-                                 !qEnvironmentVariableIsEmpty("DISPLAY") &&
-                                 !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (throughXWayland)
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    // Not for the programs we start (the browser showing the help page).
-    if (throughXWayland)
-        qunsetenv("QT_QPA_PLATFORM");
-    QApplication::setApplicationName(QStringLiteral("Morvane"));
-    QApplication::setDesktopFileName(QStringLiteral("app.morvane.Morvane"));
-    return morvane::runApplication(QApplication::arguments());
+    return runApplicationModule(argc, argv);
 }

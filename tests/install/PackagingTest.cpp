@@ -185,6 +185,7 @@ TEST(DebianPackage, HoldsTheSystemWideLayoutAndPassesLintian) {
     ASSERT_EQ(code, 0) << listing.toStdString();
     QStringList expected{QStringLiteral("./opt/morvane/Morvane.app/Info.json"),
                          QStringLiteral("./opt/morvane/Morvane.app/bin/morvane"),
+                         QStringLiteral("./opt/morvane/Morvane.app/lib/libmorvane_app.so"),
                          QStringLiteral("./opt/morvane/Morvane.app/share/morvane/permiso.html"),
                          QStringLiteral("./usr/bin/morvane -> /opt/morvane/Morvane.app/bin/morvane"),
                          QStringLiteral("./usr/share/doc/morvane/copyright"),
