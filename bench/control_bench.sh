@@ -11,23 +11,7 @@ runs=${2:-20}
 app="$build/Morvane.app/bin/morvane"
 [ -x "$app" ] || { echo "missing $app (build the tree first)" >&2; exit 1; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-for n in $(seq 300 399); do [ -e "/tmp/.X$n-lock" ] || break; done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -noreset -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-eval "$(dbus-launch --sh-syntax)"
-pids+=("$DBUS_SESSION_BUS_PID")
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+source "$here/bench/session.sh"
 export XDG_CONFIG_HOME="$work/config"
 mkdir -p "$XDG_CONFIG_HOME/morvane"
 printf '[General]\nonboarded=true\nprefs.v1="{\\"autoCheckUpdates\\":false}"\n' >"$XDG_CONFIG_HOME/morvane/morvane.conf"

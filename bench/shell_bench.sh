@@ -15,27 +15,11 @@ clicker="$build/bench/morvane_click_to_map"
 watcher="$here/tests/app/sni_watcher.py"
 for f in "$app" "$floor" "$clicker"; do [ -x "$f" ] || { echo "missing $f (build the release tree first)" >&2; exit 1; }; done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 now_ms() { date +%s%3N; }
-spawn() { "$@" & pids+=($!); }
 
 # A private X server with a window manager, and a private session bus.
-for n in $(seq 300 399); do [ -e "/tmp/.X$n-lock" ] || break; done
-export DISPLAY=":$n"
-spawn Xvfb "$DISPLAY" -noreset -nolisten tcp -screen 0 1280x1024x24
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-spawn openbox --sm-disable
-eval "$(dbus-launch --sh-syntax)"
-pids+=("$DBUS_SESSION_BUS_PID")
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+with_window_manager=1
+source "$here/bench/session.sh"
 
 # A settings file for each program run: not a first launch; `on` switches the engine on in zen mode.
 config() { # dir on
