@@ -63,10 +63,12 @@ WlrJiggler::WlrJiggler(WlrClient& client, SessionActivity* activity)
     , m_activity(activity) {}
 
 WlrJiggler::~WlrJiggler() {
-    if (m_pointer && m_client.alive()) {
-        zwlr_virtual_pointer_v1_destroy(m_pointer);
+    if (!m_pointer)
+        return;
+    // Freed on our side even when the compositor has gone (the request then goes nowhere).
+    zwlr_virtual_pointer_v1_destroy(m_pointer);
+    if (m_client.alive())
         wl_display_flush(m_client.display());
-    }
 }
 
 zwlr_virtual_pointer_v1* WlrJiggler::pointer() {

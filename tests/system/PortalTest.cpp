@@ -176,6 +176,9 @@ TEST_F(PortalTest, HotKeyBindsOnceAndRunsOnItsOwnActivation) {
         shortcuts.beginArray();
         shortcuts.beginStructure();
         shortcuts >> id >> properties;
+        // Unbalanced, the nested readers would never be freed.
+        shortcuts.endStructure();
+        shortcuts.endArray();
         EXPECT_EQ(id, QStringLiteral("toggle"));
         EXPECT_EQ(properties.value(QStringLiteral("preferred_trigger")).toString(),
                   QStringLiteral("CTRL+ALT+LOGO+j"));
