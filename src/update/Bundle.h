@@ -12,6 +12,9 @@ namespace bundle {
 inline constexpr char kAppName[] = "Morvane.app";
 inline constexpr char kInfo[] = "Info.json";
 inline constexpr char kExecutable[] = "bin/morvane";
+// The application itself, which bin/morvane loads to run it (bin/morvane alone is the command-line
+// client).
+inline constexpr char kAppModule[] = "lib/libmorvane_app.so";
 inline constexpr char kManifest[] = "Signature/Manifest";
 inline constexpr char kManifestSignature[] = "Signature/Manifest.sig";
 

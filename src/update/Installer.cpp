@@ -27,16 +27,16 @@ Fail invalidSignature() {
     return {QStringLiteral("Firma de la actualización inválida")};
 }
 
-// Whether the relaunch will find something to run: Morvane.app/bin/morvane is a regular file with
-// an execute bit, reached (through symlinks, if any) without leaving the bundle.
-bool hasRunnableExecutable(int workDirFd) {
+// Whether `path` inside the new Morvane.app is a regular file (with an execute bit when asked),
+// reached (through symlinks, if any) without leaving the bundle.
+bool reachesFile(int workDirFd, const char* path, bool executable) {
     const int bundleFd = ::openat(workDirFd, bundle::kAppName, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (bundleFd < 0)
         return false;
     open_how how{};
     how.flags = O_PATH | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const auto fd = static_cast<int>(::syscall(SYS_openat2, bundleFd, bundle::kExecutable, &how, sizeof how));
+    const auto fd = static_cast<int>(::syscall(SYS_openat2, bundleFd, path, &how, sizeof how));
     struct stat st {};
     bool found = false;
     if (fd >= 0) {
@@ -44,10 +44,21 @@ bool hasRunnableExecutable(int workDirFd) {
         ::close(fd);
     } else {
         // Before Linux 5.6; the unpacker has already refused every link that leaves the bundle.
-        found = errno == ENOSYS && ::fstatat(bundleFd, bundle::kExecutable, &st, 0) == 0;
+        found = errno == ENOSYS && ::fstatat(bundleFd, path, &st, 0) == 0;
     }
     ::close(bundleFd);
-    return found && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
+    return found && S_ISREG(st.st_mode) && (!executable || (st.st_mode & 0111) != 0);
+}
+
+// Whether the relaunch will start the application: bin/morvane runnable, and the application module
+// there too when the running bundle has one (else the relaunch would find only the client).
+bool canRelaunch(int workDirFd, const QString& runningBundle) {
+    if (!reachesFile(workDirFd, bundle::kExecutable, true))
+        return false;
+    const bool runningHasModule =
+        !runningBundle.isEmpty() &&
+        QFileInfo(runningBundle + QLatin1Char('/') + QLatin1String(bundle::kAppModule)).isFile();
+    return !runningHasModule || reachesFile(workDirFd, bundle::kAppModule, false);
 }
 
 } // namespace
@@ -134,7 +145,7 @@ static std::optional<Fail> unpackAndCheck(const PrepareJob& job, const fileops::
     const auto info = BundleInfo::read(newBundle);
     const auto build = info && info->build ? versions::readInteger(*info->build) : std::nullopt;
     if (!build || *build != job.info.build || !(job.running.build < *build) ||
-        info->identifier != job.running.identifier || !hasRunnableExecutable(workDir.fd()))
+        info->identifier != job.running.identifier || !canRelaunch(workDir.fd(), job.running.path))
         return Fail{QStringLiteral("La versión descargada no es válida")};
     return std::nullopt;
 }

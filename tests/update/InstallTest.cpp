@@ -286,6 +286,20 @@ TEST_F(Install, RefusesASignedBundleWithoutARunnableExecutable) {
     }
 }
 
+// The running application is a client plus its module; a signed release without the module would
+// install and then start nothing but the client.
+TEST_F(Install, RefusesABundleWithoutTheApplicationModuleTheRunningOneHas) {
+    ASSERT_TRUE(QDir().mkpath(inst.bundle + QStringLiteral("/lib")));
+    ASSERT_TRUE(writeFile(inst.bundle + QStringLiteral("/lib/libmorvane_app.so"), "module"));
+    before = manifest::scan(inst.bundle);
+    const auto rel = publish(58);
+    ASSERT_TRUE(rel);
+    auto u = updater();
+    ASSERT_TRUE(installed(*u, rel->info));
+    EXPECT_EQ(u->message(), kInvalidVersion);
+    expectUntouched("release without the module");
+}
+
 TEST_F(Install, ReportsTheSystemErrorWhenTheWorkingDirectoryCannotBeMade) {
     const auto rel = publish(58);
     ASSERT_TRUE(rel);
