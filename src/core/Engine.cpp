@@ -34,6 +34,8 @@ Engine::Engine(SettingsStore& store, EnginePorts ports, QObject* parent)
     , m_store(store)
     , m_ports(ports) {
     const Instant now = m_ports.clock.now();
+    m_clockWall = now;
+    m_clockMonotonic = m_ports.clock.monotonicSeconds();
     m_now = now;
     m_nextJiggleAt = now;
     m_lastUserInput = now;
@@ -59,7 +61,7 @@ void Engine::setSharedFactory(std::function<std::unique_ptr<Engine>()> factory) 
 void Engine::start() {
     Batch batch(*this);
     m_ports.notifier.setup();
-    m_lastUserInput = instant::plusSeconds(m_ports.clock.now(), -m_ports.idle.idleSeconds());
+    m_lastUserInput = instant::plusSeconds(readClock(), -m_ports.idle.idleSeconds());
     restore();
 
     QPointer<Engine> self(this);
@@ -68,7 +70,7 @@ void Engine::start() {
             if (!self)
                 return;
             self->m_lockedByNote = true;
-            self->m_lockNoteAt = self->m_ports.clock.now();
+            self->m_lockNoteAt = self->readClock();
         },
         [self] {
             if (self)
@@ -121,7 +123,7 @@ void Engine::setEnabled(bool on, const std::optional<QString>& reason) {
         return;
     Batch batch(*this);
     publish(m_enabled, on);
-    const Instant now = m_ports.clock.now();
+    const Instant now = readClock();
     if (on) {
         m_nextJiggleAt = instant::plusSeconds(now, std::min(m_store.p().interval, 5.0));
         m_ports.sleepGuard.set(m_store.p().preventDisplaySleep);
@@ -186,7 +188,7 @@ void Engine::restore() {
     if (!stored)
         return;
     const RunState::Numbers& n = *stored;
-    const Instant now = m_ports.clock.now();
+    const Instant now = readClock();
 
     if (const OptInstant start = instantFrom(n[2]); start && *start > now) {
         publish(m_startAt, start);

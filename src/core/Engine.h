@@ -91,6 +91,12 @@ private:
     friend class Batch;
 
     void tick();
+    // The wall clock's current instant. When the wall clock stepped since the previous reading,
+    // first moves the engine's own instants by the step (see shiftBookkeeping).
+    Instant readClock();
+    // Moves the instants that measure durations (next movement, last input, last movement, lock
+    // note, disk cache) by `seconds`. The user's timers and plans are wall-clock times and stay.
+    void shiftBookkeeping(double seconds);
     // Returns false when the tick must end at once (the application is quitting).
     bool tickBody(const Instant& now);
     void refreshStatus();
@@ -149,6 +155,9 @@ private:
     bool m_pausedBySchedule = false;
     Instant m_diskCacheAt;
     bool m_diskCacheValue = false;
+    // The previous reading of both clocks, for telling a step of the wall clock from time passing.
+    Instant m_clockWall;
+    double m_clockMonotonic = 0;
     std::optional<RunState::Numbers> m_persisted;
     std::unique_ptr<HotKey> m_hotKey;
     std::optional<bool> m_hotkeySetting;       // last delivered value of `hotkey`

@@ -21,17 +21,46 @@ constexpr double kPermissionRetry = 5.0;
 // the previous one must not slip to the tick after next because this tick came 1 ms "early"
 // relative to the last one: that would stretch the gap by a whole second.
 constexpr double kDueSlack = 0.05;
+// The wall clock and the monotonic clock part only when the wall clock is set (by hand, by a
+// restored virtual machine, by a large NTP correction); both count through a suspend. The two are
+// read one after the other, and on a busy machine the process may be descheduled in between, so
+// a tiny gap is no step. A few seconds is far above that delay and still below the shortest
+// waits the engine keeps (the 5-s lock grace and disk cache); a smaller step only nudges a wait
+// by its own size, much less than the jitter of a randomized interval.
+constexpr double kClockStepThreshold = 3.0;
 
 } // namespace
 
 void Engine::tick() {
     Batch batch(*this);
-    const Instant now = m_ports.clock.now();
+    const Instant now = readClock();
     if (!tickBody(now))
         return;
     const bool working = m_enabled && !m_blocked && m_lastJiggle && *m_lastJiggle > m_lastUserInput;
     publish(m_working, working);
     persist();
+}
+
+Instant Engine::readClock() {
+    const Instant wall = m_ports.clock.now();
+    const double monotonic = m_ports.clock.monotonicSeconds();
+    const double step = instant::secondsBetween(m_clockWall, wall) - (monotonic - m_clockMonotonic);
+    if (std::abs(step) > kClockStepThreshold)
+        shiftBookkeeping(step);
+    m_clockWall = wall;
+    m_clockMonotonic = monotonic;
+    return wall;
+}
+
+void Engine::shiftBookkeeping(double seconds) {
+    // Without this, a step back of an hour leaves the last input and the next movement an hour in
+    // the future, and the engine waits that hour on top of the interval.
+    m_nextJiggleAt = instant::plusSeconds(m_nextJiggleAt, seconds);
+    m_lastUserInput = instant::plusSeconds(m_lastUserInput, seconds);
+    if (m_lastJiggle)
+        publish(m_lastJiggle, OptInstant(instant::plusSeconds(*m_lastJiggle, seconds)));
+    m_lockNoteAt = instant::plusSeconds(m_lockNoteAt, seconds);
+    m_diskCacheAt = instant::plusSeconds(m_diskCacheAt, seconds);
 }
 
 bool Engine::tickBody(const Instant& now) {
@@ -96,7 +125,7 @@ std::optional<QString> Engine::blockingReason() {
 
     if (p.neverLocked) {
         const bool freshNote =
-            m_lockedByNote && instant::secondsBetween(m_lockNoteAt, m_ports.clock.now()) < kLockNoteGrace;
+            m_lockedByNote && instant::secondsBetween(m_lockNoteAt, readClock()) < kLockNoteGrace;
         if (freshNote || m_ports.screenLock.screenLocked())
             return QStringLiteral("Pausado: pantalla bloqueada");
     }
@@ -144,7 +173,7 @@ std::optional<QString> Engine::blockingReason() {
 }
 
 bool Engine::diskMounted() {
-    const Instant now = m_ports.clock.now();
+    const Instant now = readClock();
     if (instant::secondsBetween(m_diskCacheAt, now) < kDiskCacheSeconds)
         return m_diskCacheValue;
     m_diskCacheValue = m_ports.disk.removableWritableDiskMounted();
@@ -154,6 +183,7 @@ bool Engine::diskMounted() {
 
 void Engine::doJiggle(const Instant& now) {
     Batch batch(*this);
+    readClock(); // the instants stamped below must share the frame of the ones already kept
     const Prefs& p = m_store.p();
     // A pointer event that moves nothing needs no permission; the other modes do.
     if (p.mode != JiggleMode::zen && !m_ports.trust.trusted()) {

@@ -31,7 +31,7 @@ void Engine::pause(double seconds) {
     m_pausedStopAt = m_stopAt;
     m_pausedBySchedule = m_enabledBySchedule;
     setEnabled(false);
-    publish(m_pausedUntil, OptInstant(instant::plusSeconds(m_ports.clock.now(), seconds)));
+    publish(m_pausedUntil, OptInstant(instant::plusSeconds(readClock(), seconds)));
     refreshStatus();
 }
 

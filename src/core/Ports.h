@@ -19,8 +19,11 @@ namespace morvane {
 class Clock {
 public:
     virtual ~Clock() = default;
-    // The current instant, UTC.
+    // The current instant, UTC. It may step: set by hand, by a restored virtual machine, by NTP.
     virtual Instant now() const = 0;
+    // Seconds from an arbitrary origin on a clock that never steps and keeps counting through a
+    // suspend; only the difference between two readings means anything.
+    virtual double monotonicSeconds() const = 0;
     // The user's current time zone: the calendar in which days and weekdays begin.
     virtual QTimeZone timeZone() const = 0;
 };

@@ -3,7 +3,19 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <time.h>
+
 namespace morvane {
+
+double SystemClock::monotonicSeconds() const {
+    // CLOCK_BOOTTIME rather than CLOCK_MONOTONIC: it also counts the time spent suspended, so
+    // after a resume both clocks have moved alike and the engine does not take the suspend for
+    // a step of the wall clock. It exists since Linux 2.6.39; the fallback only guards the call.
+    timespec ts{};
+    if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0)
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
 
 void QtTicker::start(double seconds, std::function<void()> tick) {
     m_timer.disconnect();

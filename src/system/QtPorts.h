@@ -11,6 +11,7 @@ namespace morvane {
 class SystemClock final : public Clock {
 public:
     Instant now() const override { return QDateTime::currentDateTimeUtc(); }
+    double monotonicSeconds() const override;
     QTimeZone timeZone() const override { return QTimeZone::systemTimeZone(); }
 };
 

@@ -360,3 +360,32 @@ TEST(EngineTick, TimerJitterDoesNotPostponeAMovementByAWholeTick) {
     rig.tick(1.5);
     EXPECT_EQ(rig.jiggler.movements.size(), 2u) << "half a second early is not due";
 }
+
+TEST(EngineTick, WaitsKeepTheirRealLengthAcrossAWallClockStepButNotAcrossASuspend) {
+    // 20 s after the anchor (a movement, or the user's input when idle is required) the wall clock
+    // steps `by` (or the machine sleeps that long); a tick later the status reads `status`, and the
+    // next movement comes `next` wall-clock seconds after the anchor. Steps of 3 s or less stand.
+    using P = TriggerPolicy;
+    for (const auto& [policy, by, suspend, status, next] :
+         {std::tuple{P::always, -3600.0, false, "Trabajando · próximo en 1 min 39 s", -3480.0},
+          {P::always, 3600.0, false, "Trabajando · próximo en 1 min 39 s", 3720.0},
+          {P::always, -2.0, false, "Trabajando · próximo en 1 min 41 s", 120.0},
+          {P::always, 3600.0, true, "Trabajando · movió recién", 3621.0},
+          {P::whenIdle, -3600.0, false, "Esperando inactividad · 1 min 39 s", -3480.0},
+          {P::whenIdle, 3600.0, true, "Trabajando · movió recién", 3621.0}}) {
+        Quiet rig;
+        rig.prefs([policy = policy](Prefs& p) { p.policy = policy; });
+        rig.switchOn();
+        policy == P::always ? rig.ticks(5) : rig.idle.userInput();
+        const Instant anchor = rig.clock.t;
+        const size_t moved = rig.jiggler.movements.size();
+        rig.ticks(20);
+        suspend ? rig.clock.advance(by) : rig.stepWall(by);
+        rig.tick();
+        EXPECT_EQ(rig.engine->status(), QString::fromUtf8(status)) << by;
+        for (int i = 0; i < 200 && rig.jiggler.movements.size() == moved; ++i)
+            rig.tick();
+        ASSERT_GT(rig.jiggler.movements.size(), moved) << by;
+        EXPECT_EQ(rig.jiggler.movements.back().at, instant::plusSeconds(anchor, next)) << by;
+    }
+}

@@ -252,3 +252,15 @@ TEST(EngineSchedules, NotificationsSettingSilencesEverything) {
     EXPECT_TRUE(rig.engine->enabled());
     EXPECT_TRUE(rig.notifier.sent.empty());
 }
+
+TEST(EngineTimers, AWallClockStepLeavesTheUsersEndOnTheWallClock) {
+    for (const double step : {3600.0, -3600.0}) {
+        TimerRig rig;
+        const Instant end = rig.in(600);
+        rig.engine->activate(end);
+        rig.stepWall(step);
+        rig.tick();
+        // Forward past the end: it ends at once. Back: it stays at the same time of day.
+        EXPECT_EQ(rig.engine->stopAt(), step > 0 ? OptInstant() : OptInstant(end)) << step;
+    }
+}

@@ -40,8 +40,10 @@ class FakeClock final : public Clock {
 public:
     Instant t = QDateTime(QDate(2026, 12, 2), QTime(12, 0), Qt::UTC); // a Wednesday
     QTimeZone zone = QTimeZone("UTC");
+    double wallSteps = 0; // the monotonic clock moves with `t` but skips these (FakeMachine::stepWall)
     Instant now() const override { return t; }
     QTimeZone timeZone() const override { return zone; }
+    double monotonicSeconds() const override { return instant::toEpochSeconds(t) - wallSteps; }
     void advance(double seconds) { t = instant::plusSeconds(t, seconds); }
 };
 
@@ -296,6 +298,13 @@ struct FakeMachine {
     FakeTermination termination;
     FakeRandom random;
     FakeTicker ticker;
+
+    // Steps the wall clock alone; the monotonic clock and the session's idle counter ignore it.
+    void stepWall(double seconds) {
+        clock.advance(seconds);
+        clock.wallSteps += seconds;
+        idle.lastInput = instant::plusSeconds(idle.lastInput, seconds);
+    }
 
     EnginePorts ports(Notifier& notifier, DefaultsStore& defaults) {
         return EnginePorts{clock,      idle,        trust,   screenLock, power,    disk,       audio,
