@@ -20,7 +20,7 @@ install_missing_packages() {
 # What building Morvane needs.
 build_packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-qpa-plugins qt6-svg-dev
+    qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-svg-dev
     libx11-dev libxtst-dev libxss-dev libxcb1-dev libpulse-dev
     libwayland-dev wayland-protocols plasma-wayland-protocols
     libarchive-dev libssl-dev

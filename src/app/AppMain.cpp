@@ -1,5 +1,6 @@
 // The application itself: everything but the command-line client, in a module that `morvane` loads
 // only to run the application, so that commands to a running Morvane load none of its libraries.
+#include "DisplayPlatform.h"
 #include "MorvaneApp.h"
 #include "Snapshot.h"
 
@@ -22,17 +23,21 @@ extern "C" Q_DECL_EXPORT int morvane_app_main(int argc, char** argv) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    // On a Wayland session with XWayland the windows go through X: there the popover opens at the
-    // tray icon, where the compositor would place a Wayland window wherever it likes. The engine's
-    // adapters follow the session itself, not Qt's platform.
-    const bool throughXWayland = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-                                 !qEnvironmentVariableIsEmpty("DISPLAY") &&
-                                 !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (throughXWayland)
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // Qt aborts when its platform cannot start; look first and say why in one line.
+    const auto platform = morvane::DisplayPlatform::choose();
+    if (!platform.problem.isEmpty() && platform.name.isEmpty()) {
+        if (!snapshot) {
+            std::fprintf(stderr, "morvane: no se puede abrir una ventana: %s\n",
+                         platform.problem.toLocal8Bit().constData());
+            return 1;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else if (platform.forced && !platform.name.isEmpty()) {
+        qputenv("QT_QPA_PLATFORM", platform.name);
+    }
     QApplication app(argc, argv);
     // Not for the programs we start (the browser showing the help page).
-    if (throughXWayland)
+    if (platform.forced && !platform.name.isEmpty())
         qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("Morvane"));
     QApplication::setDesktopFileName(QStringLiteral("app.morvane.Morvane"));
