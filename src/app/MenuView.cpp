@@ -446,11 +446,17 @@ void MenuView::refresh() {
     m_pauseForButton->setEnabled(p.customPauseMinutes >= 1);
     refreshFooter();
 
+    fitToContent();
+}
+
+void MenuView::fitToContent() {
+    // Fixed at the height the content needs at our width, so that no window, frame or screen clamp
+    // can hand the layout less: a layout short of height squeezes the chips and wrapped lines first.
     const QSize hint = sizeHint();
     if (hint != m_announcedSize) {
         const bool first = !m_announcedSize.isValid();
         m_announcedSize = hint;
-        updateGeometry();
+        setFixedHeight(hint.height());
         if (!first)
             Q_EMIT preferredSizeChanged(hint);
     }
@@ -534,6 +540,9 @@ void MenuView::changeEvent(QEvent* event) {
         refreshTimers();
     }
     QWidget::changeEvent(event);
+    // Another font or style wraps the texts differently.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitToContent();
 }
 
 bool MenuView::eventFilter(QObject* watched, QEvent* event) {

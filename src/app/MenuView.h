@@ -111,6 +111,8 @@ private:
     void refreshTimers();
     void refreshFooter();
     void elideStatus();
+    // Keeps the view exactly as tall as its content needs at its fixed width.
+    void fitToContent();
     void applyColors();
 
     Engine& m_engine;

@@ -370,6 +370,52 @@ TEST_F(MenuViewTest, TabFollowsVisualOrder) {
                                   "quitButton"}));
 }
 
+// Whatever combination of banners and timer lines shows, the view is as tall as its content at its
+// width and hands every chip, button and wrapped line its whole height.
+TEST(MenuViewLayout, NothingIsSqueezedWhateverShows) {
+    const QString longName =
+        QStringLiteral("Revisión trimestral de presupuestos con el equipo de ventas y de finanzas");
+    const struct {
+        const char* what;
+        bool permission, update, timers;
+    } rows[] = {{"nothing", false, false, false},
+                {"permission", true, false, false},
+                {"update", false, true, false},
+                {"both banners", true, true, false},
+                {"both banners and every timer line", true, true, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        UiRig rig(row.update ? MenuViewUpdateTest::feed() : UiRig::unreachableFeed());
+        rig.prefs([&](Prefs& p) {
+            p.schedulesEnabled = row.timers;
+            if (!p.schedules.empty())
+                p.schedules.front().name = longName;
+        });
+        rig.start(); // Wednesday 12:00, inside the default weekday schedule
+        if (row.permission) {
+            rig.trust.answer = false;
+            rig.engine->doJiggle(at(2, 12));
+        }
+        if (row.update) {
+            rig.updater->check(true);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return rig.updater->available().has_value(); }, 10000));
+        }
+        if (row.timers) {
+            rig.engine->activate(at(2, 12, 30));
+            rig.engine->schedule(at(2, 14), at(2, 15));
+        }
+        MenuView view(*rig.engine, *rig.store, *rig.updater, rig.clock, MenuView::defaultQuick(), rig.actions);
+        view.show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view.findChild<QWidget*>("permissionBanner")->isVisible(), row.permission);
+        EXPECT_EQ(view.findChild<QWidget*>("updateBanner")->isVisible(), row.update);
+        EXPECT_EQ(view.findChild<QWidget*>("timerLine2")->isVisible(), row.timers);
+        EXPECT_EQ(view.height(), view.sizeHint().height());
+        EXPECT_GE(view.height(), view.layout()->totalMinimumSize().height());
+        EXPECT_EQ(squeezedWidgets(view), QStringList());
+    }
+}
+
 // Pictures of the popover with every part present, for a person to look at; the appearance
 // changes while the popover is open, and its own colours must follow.
 TEST_F(MenuViewUpdateTest, RendersLightAndDark) {

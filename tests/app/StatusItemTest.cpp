@@ -2,10 +2,12 @@
 // under Xvfb: registration, icons, label, clicks, and a panel that restarts.
 #include "DBusMenu.h"
 #include "FakePorts.h"
+#include "MenuView.h"
 #include "Popover.h"
 #include "StatusController.h"
 #include "StatusNotifierItem.h"
 #include "TestServers.h"
+#include "UiRig.h"
 
 #include <gtest/gtest.h>
 
@@ -206,6 +208,24 @@ TEST_F(StatusItemTest, PopoverOpensAboveAPointNearTheBottomEdge) {
     EXPECT_LE(popover.geometry().right(), area.right());
     QTest::keyClick(&popover, Qt::Key_Escape);
     EXPECT_FALSE(popover.isVisible());
+}
+
+// The real popover on a real X server: opened from the panel with the permission banner showing,
+// it is as tall as the view needs, and nothing inside is squeezed.
+TEST_F(StatusItemTest, OpenedPopoverHandsItsContentFullHeight) {
+    test::UiRig ui;
+    ui.trust.answer = false;
+    ui.start();
+    ui.engine->doJiggle(ui.clock.now());
+    auto* view = new MenuView(*ui.engine, *ui.store, *ui.updater, ui.clock, MenuView::defaultQuick(), ui.actions);
+    popover.setContent(view);
+    panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
+    ASSERT_TRUE(test::waitUntil([&] { return popover.isVisible() && view->isVisible(); }));
+    settle();
+    EXPECT_TRUE(view->findChild<QWidget*>(QStringLiteral("permissionBanner"))->isVisible());
+    EXPECT_EQ(view->height(), view->sizeHint().height());
+    EXPECT_EQ(popover.height(), view->height() + 2); // the one-pixel frame
+    EXPECT_EQ(test::squeezedWidgets(*view), QStringList());
 }
 
 TEST_F(StatusItemTest, MenuOffersItsEntriesAndSwitchesFromTheSecond) {

@@ -7,6 +7,8 @@
 #include "FakePorts.h"
 #include "Updater.h"
 
+#include <QAbstractButton>
+#include <QLabel>
 #include <QStringList>
 
 #include <memory>
@@ -40,5 +42,24 @@ struct UiRig : Rig {
         return o;
     }
 };
+
+// The visible buttons and labels under `root` that got less height than they need: a button less
+// than its size hint (or, for a wrapping link, its height for its width), a label less than its
+// whole text at its width. Empty when the layout gave every one its room.
+inline QStringList squeezedWidgets(const QWidget& root) {
+    QStringList squeezed;
+    const auto check = [&](const QWidget* w, int needed) {
+        if (w->isVisibleTo(&root) && w->height() < needed)
+            squeezed << QStringLiteral("%1 \"%2\" %3 < %4")
+                            .arg(QLatin1String(w->metaObject()->className()), w->objectName())
+                            .arg(w->height())
+                            .arg(needed);
+    };
+    for (const QAbstractButton* b : root.findChildren<QAbstractButton*>())
+        check(b, b->hasHeightForWidth() ? b->heightForWidth(b->width()) : b->sizeHint().height());
+    for (const QLabel* l : root.findChildren<QLabel*>())
+        check(l, l->hasHeightForWidth() ? l->heightForWidth(l->width()) : l->minimumSizeHint().height());
+    return squeezed;
+}
 
 } // namespace morvane::test
