@@ -15,7 +15,7 @@ source scripts/packages.sh
 install_missing_packages "${build_packages[@]}" \
     libbenchmark-dev clang libclang-rt-14-dev \
     xvfb openbox xdotool x11-utils x11-xserver-utils \
-    dbus-daemon python3-dbusmock \
+    dbus-daemon python3-dbusmock python3-pyatspi at-spi2-core \
     pulseaudio pulseaudio-utils \
     openssl zip libarchive-tools \
     libglib2.0-bin \

@@ -30,14 +30,16 @@ QCheckBox* toggle(const QString& text, const QString& name, SettingsStore& store
     return box;
 }
 
-// A toggle followed by a 110-pixel slider over `min` … `max` percent and its rounded value.
+// A toggle followed by a 110-pixel slider over `min` … `max` percent and its rounded value. The
+// slider goes by the toggle's words, which end where its value begins ("uso mayor a" 20%).
 QLayout* thresholdRow(QCheckBox* box, const QString& name, double Prefs::*field, int min, int max,
                       SettingsStore& store, QWidget* parent) {
     auto* slider = new QSlider(Qt::Horizontal, parent);
     slider->setObjectName(name + QStringLiteral("Slider"));
+    slider->setAccessibleName(box->text());
     slider->setRange(min, max);
     slider->setFixedWidth(110);
-    bindSlider(slider, store, field, wholeNumbers());
+    bindSlider(slider, store, field, wholeNumbers(), percentText);
     auto* value = new QLabel(parent);
     value->setObjectName(name + QStringLiteral("Text"));
     value->setFixedWidth(36);
@@ -51,11 +53,13 @@ QLayout* thresholdRow(QCheckBox* box, const QString& name, double Prefs::*field,
     return row;
 }
 
-// A list of application names, editable while `enabledBy` is on.
+// A list of application names, editable while `enabledBy` is on; named by that toggle, whose
+// words it completes.
 QLineEdit* appsField(const QString& name, const QString& placeholder, QString Prefs::*field,
-                     bool Prefs::*enabledBy, SettingsStore& store, QWidget* parent) {
+                     const QCheckBox* toggle, bool Prefs::*enabledBy, SettingsStore& store, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
+    edit->setAccessibleName(toggle->text());
     edit->setPlaceholderText(placeholder);
     bindText(edit, store, field);
     bindEnabled(edit, store, enabledBy);
@@ -87,10 +91,11 @@ ConditionsTab::ConditionsTab(SettingsStore& store, Engine& engine, QWidget* pare
                               QStringLiteral("reqRemovableDisk"), store, &Prefs::reqRemovableDisk, this));
     m_required->addRow(toggle(QStringLiteral("Está sonando audio (música, video o una llamada)"),
                               QStringLiteral("reqAudio"), store, &Prefs::reqAudio, this));
-    m_required->addRow(toggle(QStringLiteral("Está abierta alguna de estas apps:"), QStringLiteral("reqApps"),
-                              store, &Prefs::reqApps, this));
+    QCheckBox* reqApps = toggle(QStringLiteral("Está abierta alguna de estas apps:"),
+                                QStringLiteral("reqApps"), store, &Prefs::reqApps, this);
+    m_required->addRow(reqApps);
     m_required->addRow(appsField(QStringLiteral("reqAppsList"), QStringLiteral("Teams, Slack, Zoom"),
-                                 &Prefs::reqAppsList, &Prefs::reqApps, store, this));
+                                 &Prefs::reqAppsList, reqApps, &Prefs::reqApps, store, this));
 
     FormGroup* never = addGroup(QStringLiteral("Nunca mover si"));
     never->addRow(toggle(QStringLiteral("Está usando solo la batería"), QStringLiteral("neverOnBattery"),
@@ -101,10 +106,11 @@ ConditionsTab::ConditionsTab(SettingsStore& store, Engine& engine, QWidget* pare
                      QStringLiteral("batteryThreshold"), &Prefs::batteryThreshold, 5, 80, store, this));
     never->addRow(toggle(QStringLiteral("La pantalla está bloqueada"), QStringLiteral("neverLocked"), store,
                          &Prefs::neverLocked, this));
-    never->addRow(toggle(QStringLiteral("La app al frente se llama:"), QStringLiteral("neverFrontmost"),
-                         store, &Prefs::neverFrontmost, this));
+    QCheckBox* neverFrontmost = toggle(QStringLiteral("La app al frente se llama:"),
+                                       QStringLiteral("neverFrontmost"), store, &Prefs::neverFrontmost, this);
+    never->addRow(neverFrontmost);
     never->addRow(appsField(QStringLiteral("neverFrontmostList"), QStringLiteral("Keynote, Zoom"),
-                            &Prefs::neverFrontmostList, &Prefs::neverFrontmost, store, this));
+                            &Prefs::neverFrontmostList, neverFrontmost, &Prefs::neverFrontmost, store, this));
 
     auto* state = new QHBoxLayout;
     m_stateSymbol->setObjectName(QStringLiteral("stateSymbol"));

@@ -1,5 +1,6 @@
 #include "FormWidgets.h"
 
+#include "Accessibility.h"
 #include "Theme.h"
 
 #include <QHBoxLayout>
@@ -84,21 +85,15 @@ void paintDayCircle(QPainter& p, const QRectF& box, const QString& letter, bool 
 DayButton::DayButton(const QString& letter, QWidget* parent)
     : QAbstractButton(parent) {
     setText(letter);
+    setCheckable(true);
     setFixedSize(28, 28);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
 }
 
-void DayButton::setOn(bool on) {
-    if (on == m_on)
-        return;
-    m_on = on;
-    update();
-}
-
 void DayButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    paintDayCircle(p, rect(), text(), m_on, isEnabled(), palette());
+    paintDayCircle(p, rect(), text(), isChecked(), isEnabled(), palette());
     if (hasFocus()) {
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(theme::withOpacity(theme::accent(palette()), 0.7), 1.5));
@@ -117,7 +112,7 @@ Stepper::Stepper(QWidget* parent)
                                    const QString& tip, int direction) {
         button->setObjectName(name);
         button->setText(text);
-        button->setToolTip(tip);
+        a11y::setToolTipName(button, tip);
         button->setAutoRepeat(true);
         button->setFixedSize(24, 22);
         row->addWidget(button);

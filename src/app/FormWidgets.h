@@ -49,21 +49,20 @@ protected:
 void paintDayCircle(QPainter& painter, const QRectF& box, const QString& letter, bool on, bool enabled,
                     const QPalette& palette);
 
-// A 28 × 28 weekday button showing one letter in a circle.
+// A 28 × 28 weekday button showing one letter in a circle. It reads as checked while on, but only
+// its owner switches it: a click emits clicked() and leaves the state to the owner.
 class DayButton final : public QAbstractButton {
     Q_OBJECT
 public:
     DayButton(const QString& letter, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {28, 28}; }
 
-    void setOn(bool on);
-    bool isOn() const { return m_on; }
+    void setOn(bool on) { setChecked(on); }
+    bool isOn() const { return isChecked(); }
 
 protected:
+    void nextCheckState() override {}
     void paintEvent(QPaintEvent*) override;
-
-private:
-    bool m_on = false;
 };
 
 // "−" and "+" buttons that ask for the next value below or above the current one. The caller

@@ -1,5 +1,6 @@
 #include "GroupedForm.h"
 
+#include "Accessibility.h"
 #include "Theme.h"
 
 #include <QAbstractSpinBox>
@@ -167,6 +168,12 @@ GroupedForm::GroupedForm(QWidget* parent)
     m_column->addStretch(1);
     setWidget(page);
     viewport()->setBackgroundRole(QPalette::Window);
+    a11y::enterClicksButtons(this);
+}
+
+void GroupedForm::showEvent(QShowEvent* event) {
+    a11y::followReadingOrder(widget());
+    QScrollArea::showEvent(event);
 }
 
 FormGroup* GroupedForm::addGroup(const QString& header, const QString& footer) {

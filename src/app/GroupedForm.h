@@ -55,6 +55,10 @@ public:
     // page, so that scrolling the page never changes a value. Call again after adding controls.
     void guardWheels();
 
+protected:
+    // The Tab key follows the page in reading order, whatever order its controls were made in.
+    void showEvent(QShowEvent* event) override;
+
 private:
     QVBoxLayout* m_column;
     QObject* m_wheelGuard;

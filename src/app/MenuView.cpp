@@ -1,5 +1,6 @@
 #include "MenuView.h"
 
+#include "Accessibility.h"
 #include "ChipButton.h"
 #include "DurationField.h"
 #include "Engine.h"
@@ -80,6 +81,7 @@ MenuView::MenuView(Engine& engine, SettingsStore& store, Updater& updater, const
     root->addWidget(divider());
     root->addWidget(buildFooter());
     setTabOrder();
+    a11y::enterClicksButtons(this);
     applyColors();
 
     connect(&m_engine, &Engine::changed, this, &MenuView::refreshIfShown);
@@ -273,6 +275,8 @@ QWidget* MenuView::buildActivateSection() {
         const QuickDuration chip = m_quick[i];
         auto* b = new ChipButton(chip.label);
         b->setObjectName(QStringLiteral("quick:") + chip.label);
+        // "15 min" and "1 h" are also pause chips: the heading above tells them apart.
+        b->setAccessibleName(QStringLiteral("Activar por ") + chip.label);
         // Equal columns: the chips' own widths must not weigh in.
         b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         connect(b, &QPushButton::clicked, this,
@@ -336,6 +340,7 @@ QWidget* MenuView::buildPauseSection() {
     for (const QuickDuration& chip : pauseChips()) {
         auto* b = new ChipButton(chip.label);
         b->setObjectName(QStringLiteral("pause:") + chip.label);
+        b->setAccessibleName(QStringLiteral("Pausar ") + chip.label);
         b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         connect(b, &QPushButton::clicked, this, [this, seconds = chip.seconds] { m_engine.pause(seconds); });
         chipRow->addWidget(b, 1);

@@ -1,5 +1,6 @@
 #include "MovementTab.h"
 
+#include "Accessibility.h"
 #include "Engine.h"
 #include "Fmt.h"
 #include "FormWidgets.h"
@@ -113,6 +114,7 @@ MovementTab::MovementTab(SettingsStore& store, Engine& engine, const Clock& cloc
 
     auto* slider = new QSlider(Qt::Horizontal, this);
     slider->setObjectName(QStringLiteral("intervalSlider"));
+    slider->setAccessibleName(QStringLiteral("Intervalo"));
     slider->setRange(0, kIntervalPositions);
     slider->setSingleStep(1);
     slider->setPageStep(kIntervalPositions / 20);
@@ -122,7 +124,8 @@ MovementTab::MovementTab(SettingsStore& store, Engine& engine, const Clock& cloc
                 },
                 [minI = m_minI, maxI = m_maxI](int position) {
                     return intervalAt(double(position) / kIntervalPositions, minI, maxI);
-                }});
+                }},
+               [](double seconds) { return Fmt::duration(seconds); });
     intervalColumn->addWidget(slider);
 
     auto* ticks = new QHBoxLayout;
@@ -156,12 +159,14 @@ MovementTab::MovementTab(SettingsStore& store, Engine& engine, const Clock& cloc
     FormGroup* how = addGroup(QStringLiteral("Cómo mover"));
     how->addRow(radioColumn(kAllJiggleModes, QStringLiteral("mode"), store, &Prefs::mode, this));
     auto* distance = new QHBoxLayout;
-    distance->addWidget(new QLabel(QStringLiteral("Distancia"), this));
+    auto* distanceLabel = new QLabel(QStringLiteral("Distancia"), this);
+    distance->addWidget(distanceLabel);
     distance->addSpacing(12);
     distance->addWidget(secondaryLabel(QStringLiteral("cerca"), theme::caption(), this));
     auto* distanceSlider = new QSlider(Qt::Horizontal, this);
     distanceSlider->setObjectName(QStringLiteral("distanceSlider"));
     distanceSlider->setRange(1, 60);
+    a11y::labelFor(distanceLabel, distanceSlider);
     bindSlider(distanceSlider, store, &Prefs::distance, wholeNumbers());
     distance->addWidget(distanceSlider, 1);
     distance->addWidget(secondaryLabel(QStringLiteral("lejos"), theme::caption(), this));

@@ -2,12 +2,14 @@
 
 #include "Theme.h"
 
+#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace morvane {
 
@@ -24,16 +26,37 @@ bool compositorPlacesWindows() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
+// Elsewhere (X11) the window manager never sees it (override-redirect): no taskbar entry, no
+// decoration, placed where we put it.
+Qt::WindowFlags popoverFlags() {
+    if (compositorPlacesWindows())
+        return Qt::Window | Qt::FramelessWindowHint;
+    return Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint;
+}
+
+// Screen readers announce the popover as the window it is, not as a bare pane.
+QAccessibleInterface* accessibleWindow(const QString& className, QObject* object) {
+    if (className != QLatin1String("morvane::Popover"))
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
+
 } // namespace
 
 Popover::Popover(QWidget* parent)
-    : QWidget(parent, (compositorPlacesWindows() ? Qt::Window : Qt::Popup) | Qt::FramelessWindowHint)
-    , m_closesOnFocusLoss(compositorPlacesWindows()) {
+    : QWidget(parent, popoverFlags())
+    , m_holdsInput(!compositorPlacesWindows()) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleWindow);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setObjectName(QStringLiteral("popover"));
     setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu);
     setFocusPolicy(Qt::StrongFocus);
-    // Never shown by a panel (the popup has no taskbar entry), but names the window for tools.
+    // Never shown by a panel (no taskbar entry), but names the window for tools and screen readers.
     setWindowTitle(QStringLiteral("Morvane"));
+    setAccessibleName(windowTitle());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -62,9 +85,20 @@ void Popover::showAt(QPoint anchor) {
     show();
     raise();
     activateWindow();
+    grabInput(true);
     // The popover itself takes the focus, so that no field starts with a caret; Tab then walks
     // through the controls.
     setFocus(Qt::PopupFocusReason);
+}
+
+void Popover::grabInput(bool grab) {
+    // Shown unmanaged, the window is mapped as soon as show() returns, so the grabs hold: every
+    // press lands here (one outside closes), and the keyboard stays here (so the window is the
+    // active one for Qt and for screen readers, whatever window had the focus).
+    if (!m_holdsInput || !windowHandle())
+        return;
+    windowHandle()->setMouseGrabEnabled(grab);
+    windowHandle()->setKeyboardGrabEnabled(grab);
 }
 
 bool Popover::justClosed() const {
@@ -98,29 +132,39 @@ void Popover::keyPressEvent(QKeyEvent* event) {
 
 void Popover::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (m_closesOnFocusLoss && event->type() == QEvent::ActivationChange && isVisible() &&
-        !isActiveWindow()) {
+    // Closing takes the activation away too; only a loss while open says the user went elsewhere.
+    if (event->type() == QEvent::ActivationChange && isVisible() && !m_closing && !isActiveWindow()) {
         // Focus moving to the tray icon is the click that would reopen it: same guard as a press.
         m_sinceOutsidePress.start();
         close();
     }
 }
 
+void Popover::closeEvent(QCloseEvent* event) {
+    m_closing = true;
+    QWidget::closeEvent(event);
+}
+
 void Popover::showEvent(QShowEvent* event) {
+    m_closing = false;
     QWidget::showEvent(event);
     Q_EMIT shown();
 }
 
 void Popover::hideEvent(QHideEvent* event) {
+    grabInput(false);
     QWidget::hideEvent(event);
     Q_EMIT closed();
 }
 
 void Popover::mousePressEvent(QMouseEvent* event) {
-    // While open, the popup receives presses anywhere on the screen; one outside closes it, and
+    // While open, the popover receives presses anywhere on the screen; one outside closes it, and
     // if it landed on the tray icon the icon's own click follows right after.
-    if (!rect().contains(event->position().toPoint()))
+    if (!rect().contains(event->position().toPoint())) {
         m_sinceOutsidePress.start();
+        close();
+        return;
+    }
     QWidget::mousePressEvent(event);
 }
 

@@ -8,10 +8,12 @@
 
 namespace morvane {
 
-// The popover's frame: a frameless popup that opens at a point (below it or above it, whichever
-// fits, kept inside the available area of that point's screen), closes on a click outside it and
-// on Escape, follows its content's size, and never gets a taskbar entry. On Wayland the compositor
-// places it and it closes when it loses the focus.
+// The popover's frame: a frameless window that opens at a point (below it or above it, whichever
+// fits, kept inside the available area of that point's screen), closes on a click outside it, on
+// Escape and when it loses the focus, follows its content's size, and never gets a taskbar entry.
+// It is no Qt::Popup, which Qt leaves out of the accessibility tree: on X11 it is a tool window
+// that no window manager handles and that holds the pointer and the keyboard while open, as a
+// popup does. On Wayland the compositor places it.
 class Popover final : public QWidget {
     Q_OBJECT
 public:
@@ -38,6 +40,7 @@ Q_SIGNALS:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -47,12 +50,14 @@ protected:
 
 private:
     void place();
+    void grabInput(bool grab);
 
     QWidget* m_content = nullptr;
     std::function<QWidget*()> m_makeContent;
     QPoint m_anchor;
     QElapsedTimer m_sinceOutsidePress;
-    const bool m_closesOnFocusLoss;
+    const bool m_holdsInput;
+    bool m_closing = false;
 };
 
 } // namespace morvane

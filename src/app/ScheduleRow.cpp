@@ -1,5 +1,6 @@
 #include "ScheduleRow.h"
 
+#include "Accessibility.h"
 #include "FormWidgets.h"
 #include "GroupedForm.h"
 #include "Ports.h"
@@ -63,9 +64,10 @@ ScheduleRow::ScheduleRow(SettingsStore& store, const Clock& clock, const QUuid& 
     // Switch, name and delete button.
     QHBoxLayout* top = row(column);
     m_enabled->setObjectName(QStringLiteral("enabled"));
-    m_enabled->setToolTip(QStringLiteral("Activo"));
+    a11y::setToolTipName(m_enabled, QStringLiteral("Activo"));
     m_name->setObjectName(QStringLiteral("name"));
     m_name->setPlaceholderText(QStringLiteral("Nombre"));
+    m_name->setAccessibleName(m_name->placeholderText());
     m_name->setFrame(false);
     m_name->setFont(theme::headline());
     QPalette plain = m_name->palette();
@@ -73,7 +75,7 @@ ScheduleRow::ScheduleRow(SettingsStore& store, const Clock& clock, const QUuid& 
     m_name->setPalette(plain);
     auto* remove = new QToolButton(this);
     remove->setObjectName(QStringLiteral("delete"));
-    remove->setToolTip(QStringLiteral("Eliminar"));
+    a11y::setToolTipName(remove, QStringLiteral("Eliminar"));
     remove->setAutoRaise(true);
     remove->setIcon(symbols::icon(Symbol::trash, kDestructive));
     remove->setIconSize(QSize(16, 16));
@@ -82,13 +84,19 @@ ScheduleRow::ScheduleRow(SettingsStore& store, const Clock& clock, const QUuid& 
     top->addWidget(m_name, 1);
     top->addWidget(remove);
 
-    // The weekdays.
+    // The weekdays, in the order of days().
+    static const std::array<QString, 7> dayNames{QStringLiteral("Lunes"),     QStringLiteral("Martes"),
+                                                 QStringLiteral("Miércoles"), QStringLiteral("Jueves"),
+                                                 QStringLiteral("Viernes"),   QStringLiteral("Sábado"),
+                                                 QStringLiteral("Domingo")};
     QHBoxLayout* week = row(column);
     week->setSpacing(6);
     for (std::size_t i = 0; i < days().size(); ++i) {
         const auto& [number, letter] = days()[i];
         auto* day = new DayButton(letter, this);
         day->setObjectName(QStringLiteral("day") + QString::number(number));
+        // "M" stands for two days: the letter alone tells a listener nothing.
+        a11y::setToolTipName(day, dayNames[i]);
         week->addWidget(day);
         m_days[i] = day;
         connect(day, &DayButton::clicked, this, [this, number = number] {
@@ -107,9 +115,13 @@ ScheduleRow::ScheduleRow(SettingsStore& store, const Clock& clock, const QUuid& 
     m_nextDay->setObjectName(QStringLiteral("nextDay"));
     m_nextDay->setFont(theme::caption());
     markSecondary(m_nextDay);
-    hours->addWidget(new QLabel(QStringLiteral("De"), this));
+    auto* from = new QLabel(QStringLiteral("De"), this);
+    auto* to = new QLabel(QStringLiteral("a"), this);
+    a11y::labelFor(from, m_start);
+    a11y::labelFor(to, m_end);
+    hours->addWidget(from);
     hours->addWidget(m_start);
-    hours->addWidget(new QLabel(QStringLiteral("a"), this));
+    hours->addWidget(to);
     hours->addWidget(m_end);
     hours->addWidget(m_nextDay);
     hours->addStretch(1);

@@ -1,5 +1,6 @@
 #include "SchedulesTab.h"
 
+#include "Accessibility.h"
 #include "PrefsBinding.h"
 #include "ScheduleRow.h"
 #include "SettingsStore.h"
@@ -92,16 +93,21 @@ void SchedulesTab::refresh() {
     }
     m_entries = std::move(next);
 
+    bool moved = false;
     for (int i = 0; i < int(m_entries.size()); ++i) {
         QWidget* group = m_entries[std::size_t(i)].group;
         if (m_listLayout->itemAt(i) && m_listLayout->itemAt(i)->widget() == group)
             continue;
         m_listLayout->removeWidget(group);
         m_listLayout->insertWidget(i, group);
+        moved = true;
     }
     m_list->setHidden(m_entries.empty());
     if (created)
         guardWheels();
+    // A new row's controls were made last, and a moved row keeps its old place in the Tab chain.
+    if (created || moved)
+        a11y::followReadingOrder(widget());
 }
 
 void SchedulesTab::addSchedule() {

@@ -1,5 +1,7 @@
 #include "SettingsBinding.h"
 
+#include "Accessibility.h"
+
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -25,10 +27,16 @@ SliderScale wholeNumbers() {
             [](int position) { return double(position); }};
 }
 
-void bindSlider(QSlider* slider, SettingsStore& store, double Prefs::*field, const SliderScale& scale) {
+void bindSlider(QSlider* slider, SettingsStore& store, double Prefs::*field, const SliderScale& scale,
+                std::function<QString(double)> valueText) {
+    a11y::exposeValue(slider, {scale.fromPosition, scale.toPosition,
+                               [&store, field] { return store.p().*field; }, std::move(valueText)});
     followStore(slider, store, [slider, &store, field, scale] {
-        const QSignalBlocker quiet(slider);
-        slider->setValue(scale.toPosition(store.p().*field));
+        {
+            const QSignalBlocker quiet(slider);
+            slider->setValue(scale.toPosition(store.p().*field));
+        }
+        a11y::valueChanged(slider);
     });
     QObject::connect(slider, &QSlider::valueChanged, slider, [&store, field, scale](int position) {
         const double value = scale.fromPosition(position);
@@ -37,12 +45,14 @@ void bindSlider(QSlider* slider, SettingsStore& store, double Prefs::*field, con
     });
 }
 
+QString percentText(double value) {
+    return std::isfinite(value) ? QString::number(std::llround(std::clamp(value, -1e15, 1e15))) + u'%'
+                                : QStringLiteral("—");
+}
+
 void bindPercent(QLabel* label, SettingsStore& store, double Prefs::*field) {
     followStore(label, store, [label, &store, field] {
-        const double value = store.p().*field;
-        const QString text = std::isfinite(value)
-                                 ? QString::number(std::llround(std::clamp(value, -1e15, 1e15))) + u'%'
-                                 : QStringLiteral("—");
+        const QString text = percentText(store.p().*field);
         if (label->text() != text)
             label->setText(text);
     });

@@ -31,9 +31,14 @@ struct SliderScale {
 };
 // The plain scale: positions are the value rounded to whole numbers.
 SliderScale wholeNumbers();
-void bindSlider(QSlider* slider, SettingsStore& store, double Prefs::*field, const SliderScale& scale);
+// Assistive tools read the slider as the field's value, and as `valueText` of it when given (the
+// text shown beside the slider).
+void bindSlider(QSlider* slider, SettingsStore& store, double Prefs::*field, const SliderScale& scale,
+                std::function<QString(double)> valueText = {});
 
-// `label` shows the field rounded to a whole number (halves away from zero) followed by "%".
+// `value` rounded to a whole number (halves away from zero) followed by "%"; "—" when not finite.
+QString percentText(double value);
+// `label` shows the field as percentText.
 void bindPercent(QLabel* label, SettingsStore& store, double Prefs::*field);
 
 // `widget` is shown exactly while `shown` holds for the record.

@@ -1,5 +1,7 @@
 #include "TimeField.h"
 
+#include <QKeyEvent>
+
 namespace morvane {
 
 Instant minutesToInstant(std::int64_t minutes, const Instant& now, const QTimeZone& zone) {
@@ -39,6 +41,17 @@ TimeField::TimeField(QWidget* parent)
         if (!m_updating)
             Q_EMIT minutesEdited(t.hour() * 60 + t.minute());
     });
+}
+
+void TimeField::keyPressEvent(QKeyEvent* event) {
+    // QTimeEdit takes Ctrl+Tab for a step between its hour and minute: it belongs to the tabs
+    // around the field.
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
+        (event->modifiers() & Qt::ControlModifier)) {
+        event->ignore();
+        return;
+    }
+    QTimeEdit::keyPressEvent(event);
 }
 
 void TimeField::setMinutes(std::int64_t minutes, const Instant& now, const QTimeZone& zone) {

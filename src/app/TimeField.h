@@ -33,6 +33,9 @@ Q_SIGNALS:
     // The user changed the time; `minutes` = hour × 60 + minute of what the field shows.
     void minutesEdited(std::int64_t minutes);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     bool m_updating = false;
 };
