@@ -51,10 +51,16 @@ public:
     explicit FakeIdle(const FakeClock& clock)
         : clock(clock)
         , lastInput(clock.t) {}
-    double idleSeconds() override { return std::max(0.0, instant::secondsBetween(lastInput, clock.now())); }
+    double idleSeconds() override {
+        ++reads;
+        return answers ? std::max(0.0, instant::secondsBetween(lastInput, clock.now())) : 0.0;
+    }
+    bool available() override { return answers; }
     void userInput() { lastInput = clock.now(); }
     const FakeClock& clock;
     Instant lastInput;
+    bool answers = true; // false: a session without an idle source
+    int reads = 0;
 };
 
 class FakeTrust final : public AccessibilityTrust {
@@ -144,11 +150,13 @@ public:
     // Like the real thing, a movement resets the session's idle time a moment later.
     void perform(JiggleMode mode, double distance, bool randomize) override {
         movements.push_back({mode, distance, randomize, idle.clock.now()});
-        idle.lastInput = instant::plusSeconds(idle.clock.now(), ownInputDelay);
+        if (registers)
+            idle.lastInput = instant::plusSeconds(idle.clock.now(), ownInputDelay);
     }
     void declareActivity() override { ++declarations; }
     FakeIdle& idle;
     double ownInputDelay = 0.06;
+    bool registers = true; // false: a session that ignores our input
     std::vector<Movement> movements;
     int declarations = 0;
 };
