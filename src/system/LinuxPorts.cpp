@@ -232,7 +232,7 @@ struct LinuxPorts::Impl {
         , kind(recognise(options, session))
         , activity(session)
         , notifier(store, session)
-        , sleepGuard(session)
+        , sleepGuard(session, system)
         , lock(system, session)
         , power(options.root)
         , disk(options.root)
@@ -299,6 +299,10 @@ SessionKind LinuxPorts::sessionKind() const {
 
 LinuxPorts::Choices LinuxPorts::choices() const {
     return d->display.choices;
+}
+
+SessionSleepGuard& LinuxPorts::sleepGuard() {
+    return d->sleepGuard;
 }
 
 bool LinuxPorts::hasX11() const {

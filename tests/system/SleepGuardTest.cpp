@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 
 #include <X11/Xlib.h>
@@ -100,6 +101,28 @@ private:
 };
 
 using SleepGuardTest = SessionBusTest;
+
+// How many inhibitors logind lists for Morvane; -1 without an answer.
+int ourInhibitors(const QDBusConnection& system) {
+    const QDBusMessage reply = system.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("ListInhibitors")));
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return -1;
+    const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
+    int count = 0;
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString what, who, why, mode;
+        uint uid = 0, pid = 0;
+        list.beginStructure();
+        list >> what >> who >> why >> mode >> uid >> pid;
+        list.endStructure();
+        count += who == QStringLiteral("Morvane") ? 1 : 0;
+    }
+    list.endArray();
+    return count;
+}
 
 TEST_F(SleepGuardTest, TakesEachInhibitionOnceAndReleasesItOnce) {
     const auto saver = screenSaver();
@@ -224,6 +247,59 @@ TEST_F(SleepGuardTest, InhibitsThroughAServiceThatAppearsAfterSwitchingOn) {
     EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 1);
     guard.set(false);
     EXPECT_EQ(callsOnceThere(*saver, kLongPath, QStringLiteral("UnInhibit")).size(), 1);
+}
+
+TEST_F(SleepGuardTest, ReportsWhichServicesTookTheInhibitionAndWhatTheySayOfIt) {
+    test::PrivateBus system;
+    ASSERT_TRUE(system.ok());
+    test::DBusMock logind(system, {QStringLiteral("--template"), QStringLiteral("logind")},
+                          QStringLiteral("org.freedesktop.login1"), true);
+    ASSERT_TRUE(logind.ok());
+    const auto saver = screenSaver();
+    ASSERT_TRUE(saver->addMethod(kLongPath, kScreenSaver, QStringLiteral("Inhibit"), QStringLiteral("ss"),
+                                 QStringLiteral("u"),
+                                 QStringLiteral("raise dbus.exceptions.DBusException('refused', "
+                                                "name='org.freedesktop.DBus.Error.AccessDenied')")));
+    // A session manager that hands out a cookie yet does not count the session as inhibited.
+    const auto gnome = gnomeSession();
+    ASSERT_TRUE(gnome->addMethod(kGnomePath, kGnomeSession, QStringLiteral("IsInhibited"),
+                                 QStringLiteral("u"), QStringLiteral("b"), QStringLiteral("ret = False")));
+    QDBusConnection systemConnection = system.connect(QStringLiteral("guard-system"));
+    {
+        SessionSleepGuard guard(connection, systemConnection);
+        using S = InhibitionState;
+        const auto states = [&] {
+            std::vector<S> out;
+            for (const InhibitionStatus& status : guard.inhibitions())
+                out.push_back(status.state);
+            return out;
+        };
+        EXPECT_EQ(states(), (std::vector<S>{S::off, S::off, S::off, S::off}));
+        guard.set(true);
+        ASSERT_TRUE(test::waitUntil([&] {
+            return states() == std::vector<S>{S::refused, S::held, S::held, S::absent};
+        }));
+        EXPECT_EQ(ourInhibitors(systemConnection), 1);
+
+        bool confirmed = false;
+        guard.confirm([&] { confirmed = true; });
+        ASSERT_TRUE(test::waitUntil([&] { return confirmed; }));
+        std::vector<InhibitionStatus> report = guard.inhibitions();
+        ASSERT_EQ(report.size(), 4u);
+        EXPECT_EQ(report[0].service, kScreenSaver);
+        EXPECT_EQ(report[0].confirmed, std::nullopt) << "the fd.o service cannot say";
+        EXPECT_EQ(report[1].confirmed, false) << "accepted, yet not inhibited";
+        EXPECT_EQ(report[2].service, QStringLiteral("org.freedesktop.login1"));
+        EXPECT_EQ(report[2].confirmed, true);
+
+        guard.set(false);
+        EXPECT_EQ(states(), (std::vector<S>{S::off, S::off, S::off, S::off}));
+        report = guard.inhibitions();
+        EXPECT_EQ(report[2].confirmed, std::nullopt);
+        // Closing the descriptor is the release: logind drops the inhibitor from its list.
+        EXPECT_TRUE(test::waitUntil([&] { return ourInhibitors(systemConnection) == 0; }));
+    }
+    QDBusConnection::disconnectFromBus(systemConnection.name());
 }
 
 // Reads the X screensaver's state from a connection of the test's own.
