@@ -53,6 +53,8 @@ public:
 
     // Which adapters were chosen, for the log and the tests.
     SessionKind sessionKind() const;
+    // What the kind was recognised from (read at construction).
+    const SessionEnvironment& environment() const;
     Choices choices() const;
     bool hasX11() const;
     // The display-sleep inhibitions, service by service (for the diagnosis).

@@ -15,7 +15,7 @@ namespace morvane::test {
 
 struct UiRig : Rig {
     // Every call the views made through the actions, in order: "closePopover", "showSettings:N",
-    // "quit", "requestPermission", "resetPermission", "relaunch".
+    // "quit", "requestPermission", "resetPermission", "relaunch", "showDiagnosis".
     QStringList calls;
     AppActions actions;
     std::unique_ptr<Updater> updater;
@@ -29,8 +29,27 @@ struct UiRig : Rig {
         actions.requestPermission = [this] { calls << QStringLiteral("requestPermission"); };
         actions.resetPermission = [this] { calls << QStringLiteral("resetPermission"); };
         actions.relaunch = [this] { calls << QStringLiteral("relaunch"); };
-        updater = std::make_unique<Updater>(*store, notifier, [this](const QString&) { calls << "relaunch"; },
-                                            options);
+        actions.showDiagnosis = [this] { calls << QStringLiteral("showDiagnosis"); };
+        updater = std::make_unique<Updater>(
+            *store, notifier, [this](const QString&) { calls << "relaunch"; }, options);
+    }
+
+    // Zen movements every two seconds from now on, the user away for five minutes.
+    void moveEveryTwoSeconds() {
+        prefs([](Prefs& p) {
+            p.interval = 2;
+            p.mode = JiggleMode::zen;
+            p.policy = TriggerPolicy::always;
+            p.randomize = false;
+        });
+        idle.lastInput = instant::plusSeconds(clock.t, -300);
+    }
+
+    // Ticks until the engine's verdict is `verdict`, at most `ticks` times; answers whether it came.
+    bool tickUntil(Verdict verdict, int ticks = 30) {
+        for (int i = 0; i < ticks && engine->activityCheck().verdict() != verdict; ++i)
+            tick();
+        return engine->activityCheck().verdict() == verdict;
     }
 
     static UpdaterOptions unreachableFeed() {
