@@ -243,9 +243,10 @@ void gatherDiagnosis(const DiagnosisSources& sources, std::function<void(const D
         EnginePorts ports = sources.ports.ports();
         const LinuxPorts::Choices choices = sources.ports.choices();
         const bool running = sources.engine != nullptr;
-        const bool wanted =
-            std::any_of(guard.inhibitions().cbegin(), guard.inhibitions().cend(),
-                        [](const InhibitionStatus& s) { return s.state != InhibitionState::off; });
+        const std::vector<InhibitionStatus> services = guard.inhibitions();
+        const bool wanted = std::any_of(services.cbegin(), services.cend(), [](const InhibitionStatus& s) {
+            return s.state != InhibitionState::off;
+        });
         const QString version = sources.updater ? sources.updater->currentVersion()
                                                 : cli::versionLine().section(QLatin1Char(' '), 1);
         DiagnosisReport report;
@@ -263,7 +264,7 @@ void gatherDiagnosis(const DiagnosisSources& sources, std::function<void(const D
                         diagnosis::inputPermission(ports.trust.trusted(), p.mode, choices.trust),
                         diagnosis::movements(running ? sources.engine->activityCheck() : nothing, running,
                                              sources.clock.now(), sources.clock.timeZone()),
-                        diagnosis::inhibitions(wanted, guard.inhibitions()),
+                        diagnosis::inhibitions(wanted, services),
                         trayLine(sources),
                         autostartLine(),
                         diagnosis::settingsFile(QSettingsDefaultsStore::defaultPath()),

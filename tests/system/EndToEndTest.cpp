@@ -1,11 +1,16 @@
 // The real engine on the real adapters: an Xvfb server with a window manager, private session and
-// system buses with python-dbusmock's notification daemon and logind.
+// system buses with python-dbusmock's notification daemon and logind. The popover and the
+// diagnosis look at the engine as the application shows it.
 
+#include "Diagnosis.h"
 #include "Engine.h"
 #include "FakePorts.h"
 #include "LinuxPorts.h"
+#include "MenuView.h"
+#include "QtPorts.h"
 #include "SettingsStore.h"
 #include "TestServers.h"
+#include "Updater.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +49,28 @@ ScreenSaverState screenSaver() {
     XFree(info);
     XCloseDisplay(display);
     return out;
+}
+
+// A movement adapter that posts nothing (until told to hand over to a real one): the session's
+// idle time must show that nothing happened.
+class SilentJiggler final : public Jiggler {
+public:
+    Jiggler* real = nullptr;
+    void perform(JiggleMode mode, double distance, bool randomize) override {
+        if (real)
+            real->perform(mode, distance, randomize);
+    }
+    void declareActivity() override {
+        if (real)
+            real->declareActivity();
+    }
+};
+
+EnginePorts withJiggler(EnginePorts p, Jiggler& jiggler) {
+    return EnginePorts{p.clock,       p.idle,     p.trust,      p.screenLock, p.power,
+                       p.disk,        p.audio,    p.apps,       p.cpu,        jiggler,
+                       p.overlay,     p.notifier, p.sleepGuard, p.hotKeys,    p.lockEvents,
+                       p.termination, p.random,   p.ticker,     p.defaults};
 }
 
 class EndToEnd : public ::testing::Test {
@@ -159,4 +186,96 @@ TEST_F(EndToEnd, LogindLockBlocksMovementAndSwitchingNotifies) {
     EXPECT_EQ(calls[0].second.value(3).toString(), "Morvane activado");
     EXPECT_EQ(calls[0].second.value(4).toString(), "Con el atajo de teclado");
     QDBusConnection::disconnectFromBus(control.name());
+}
+
+TEST_F(EndToEnd, TheXServersIdleTimeJudgesEveryMovement) {
+    DBusMock notifications(session, {QStringLiteral("--template"), QStringLiteral("notification_daemon")},
+                           QStringLiteral("org.freedesktop.Notifications"));
+    ASSERT_TRUE(notifications.ok());
+    store->update([](Prefs& p) {
+        p.interval = 2;
+        p.policy = TriggerPolicy::always;
+        p.randomize = false;
+        p.preventDisplaySleep = false;
+        p.hotkey = false;
+    });
+    LinuxPorts ports(*store, defaults, options());
+    ASSERT_TRUE(ports.hasX11());
+    const auto verdict = [](const Engine& e) { return e.activityCheck().verdict(); };
+
+    // The real movements, standard and zen: registered from the first or second one on.
+    for (const JiggleMode mode : {JiggleMode::standard, JiggleMode::zen}) {
+        SCOPED_TRACE(toText(mode).toStdString());
+        store->update([mode](Prefs& p) { p.mode = mode; });
+        Engine engine(*store, ports.ports());
+        engine.start();
+        engine.setEnabled(true);
+        ASSERT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::verified; }, 10000));
+        EXPECT_LE(engine.jiggleCount(), 2);
+    }
+
+    // Behind the real idle source, a movement adapter that posts nothing.
+    SilentJiggler silent;
+    Engine engine(*store, withJiggler(ports.ports(), silent));
+    Updater updater(
+        *store, ports.ports().notifier, [](const QString&) {},
+        UpdaterOptions{QUrl(QStringLiteral("https://127.0.0.1:9/appcast.json"))});
+    SystemClock clock;
+    MenuView popover(engine, *store, updater, clock, MenuView::defaultQuick(), AppActions{});
+    popover.show();
+    QWidget* banner = popover.findChild<QWidget*>(QStringLiteral("activityBanner"));
+    ASSERT_TRUE(banner);
+    engine.start();
+    engine.setEnabled(true);
+    ASSERT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::unverified; }, 15000));
+    EXPECT_EQ(engine.activityCheck().missesInARow(), ActivityCheck::kMissesForUnverified);
+    EXPECT_LE(engine.jiggleCount(), 4);
+    EXPECT_TRUE(banner->isVisible());
+    const QString path = QStringLiteral("/org/freedesktop/Notifications");
+    const auto notes = [&] {
+        QStringList titles;
+        for (const auto& call : notifications.calls(path))
+            titles << call.second.value(3).toString();
+        return titles;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !notes().isEmpty(); }));
+
+    // The user's own input between the movements proves nothing: a movement made just after it
+    // is not judged, however the idle time looks afterwards.
+    // The input starts right after a readback, so that every movement it covers comes after it.
+    const auto readBackAfter = [&](qint64 count) {
+        return engine.jiggleCount() > count && engine.activityCheck().recent().back().readAt.has_value();
+    };
+    ASSERT_TRUE(waitUntil([&, count = engine.jiggleCount()] { return readBackAfter(count); }, 8000));
+    const qint64 before = engine.jiggleCount();
+    waitUntil(
+        [&] {
+            run(QStringLiteral("xdotool"), {QStringLiteral("mousemove_relative"), QStringLiteral("--"),
+                                            QStringLiteral("1"), QStringLiteral("1")});
+            return readBackAfter(before + 1);
+        },
+        15000);
+    const auto& recent = engine.activityCheck().recent();
+    EXPECT_TRUE(std::any_of(recent.cbegin(), recent.cend(),
+                            [](const Readback& r) { return r.outcome == Readback::Outcome::userPresent; }));
+    EXPECT_TRUE(std::none_of(recent.cbegin(), recent.cend(),
+                             [](const Readback& r) { return r.outcome == Readback::Outcome::registered; }));
+    EXPECT_EQ(verdict(engine), Verdict::unverified);
+    EXPECT_EQ(notes(), QStringList{QStringLiteral("La sesión no registra los movimientos")}) << "one per run";
+
+    // The diagnosis names the adapters and the verdict, and counts the failure.
+    std::optional<DiagnosisReport> report;
+    const QDBusConnection bus = session.connect(QStringLiteral("e2e-diagnosis"));
+    gatherDiagnosis({ports, *store, clock, bus, &engine}, [&](const DiagnosisReport& r) { report = r; });
+    ASSERT_TRUE(waitUntil([&] { return report.has_value(); }));
+    EXPECT_FALSE(report->ok());
+    for (const char* expected : {"X11IdleTime", "X11Jiggler", "✗ Movimientos (unverified)"})
+        EXPECT_TRUE(report->text().contains(QString::fromUtf8(expected))) << expected;
+
+    // A real movement later clears it, and the banner goes.
+    silent.real = &ports.ports().jiggler;
+    EXPECT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::verified; }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return banner->isHidden(); }));
+    EXPECT_EQ(notes().size(), 1);
+    QDBusConnection::disconnectFromBus(bus.name());
 }

@@ -1,6 +1,7 @@
 // The GNOME Wayland adapters against a real headless Mutter on a private bus: idle time from the
 // idle monitor, input through remote-desktop sessions (seen by a Wayland client of the test's),
-// the session's life, and the real engine keeping the compositor's idle time down.
+// the session's life, the real engine keeping the compositor's idle time down, and the real
+// program judging its movements by Mutter's idle time, with remote desktop offered or refused.
 
 #include "Engine.h"
 #include "FakePorts.h"
@@ -14,8 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusConnectionInterface>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRectF>
+#include <QTemporaryDir>
 
 #include <linux/input-event-codes.h>
 
@@ -308,6 +314,10 @@ TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
     engine.start();
     engine.setEnabled(true);
     ASSERT_TRUE(waitUntil([&] { return engine.jiggleCount() > 0; }, 8000));
+    // Mutter's idle monitor sees the remote-desktop input: registered within two movements.
+    const auto verdict = [&] { return engine.activityCheck().verdict(); };
+    ASSERT_TRUE(waitUntil([&] { return verdict() == Verdict::verified; }, 8000));
+    EXPECT_LE(engine.jiggleCount(), 2);
 
     QElapsedTimer clock;
     clock.start();
@@ -318,6 +328,7 @@ TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
             worstIdle = std::max(worstIdle, mutter->idletimeMs());
             // The engine tells its own movements from the user's through the compositor's idle time.
             sawWorking = sawWorking || engine.working();
+            EXPECT_EQ(verdict(), Verdict::verified);
             return clock.elapsed() > 15000;
         },
         20000);
@@ -327,6 +338,126 @@ TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
 
     engine.setEnabled(false);
     EXPECT_TRUE(idleFor(5000, 9000)) << "switched off, the compositor's idle time grows";
+}
+
+// The real program as a GNOME Wayland session starts it, natively on the headless Mutter (no X),
+// with the settings `prefs` (JSON); and its command-line client in the same environment.
+class RealMorvane {
+public:
+    RealMorvane(const PrivateBus& bus, const HeadlessMutter& mutter, const QByteArray& prefs) {
+        env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QFileInfo(mutter.socketPath()).absolutePath());
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), mutter.socketPath());
+        env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+        env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+        QDir().mkpath(home.filePath(QStringLiteral("morvane")));
+        QFile conf(home.filePath(QStringLiteral("morvane/morvane.conf")));
+        if (conf.open(QIODevice::WriteOnly))
+            conf.write("[General]\nonboarded=true\nprefs.v1=\"" + QByteArray(prefs).replace("\"", "\\\"") +
+                       "\"\n");
+        conf.close();
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.setStandardOutputFile(QProcess::nullDevice());
+        app.start(QStringLiteral(MORVANE_APP_BUNDLE "/bin/morvane"), {});
+        QDBusConnection control = bus.connect(QStringLiteral("real-morvane-control"));
+        m_ok = app.waitForStarted(5000) &&
+               waitUntil(
+                   [&] {
+                       return control.interface()
+                           ->isServiceRegistered(QStringLiteral("app.morvane.Morvane"))
+                           .value();
+                   },
+                   20000);
+        QDBusConnection::disconnectFromBus(control.name());
+    }
+    ~RealMorvane() {
+        app.terminate();
+        if (!app.waitForFinished(5000))
+            app.kill();
+        app.waitForFinished(3000);
+    }
+    bool ok() const { return m_ok; }
+
+    // Runs `morvane arguments`; answers its exit code (-1 when it did not finish) and output.
+    int command(const QStringList& arguments, QString* out = nullptr) {
+        QProcess client;
+        client.setProcessEnvironment(env);
+        client.start(QStringLiteral(MORVANE_APP_BUNDLE "/bin/morvane"), arguments);
+        if (!client.waitForStarted(5000) ||
+            !waitUntil([&] { return client.state() == QProcess::NotRunning; }, 20000))
+            return -1;
+        if (out)
+            *out = QString::fromUtf8(client.readAllStandardOutput());
+        return client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1;
+    }
+    QString status() {
+        QString out;
+        command({QStringLiteral("--status")}, &out);
+        return out;
+    }
+
+private:
+    QTemporaryDir home;
+    QProcessEnvironment env;
+    QProcess app;
+    bool m_ok = false;
+};
+
+TEST_F(Mutter, TheRealProgramSeesItsMovementsRegisteredAndSaysSo) {
+    RealMorvane morvane(bus, *mutter,
+                        R"({"autoCheckUpdates":false,"interval":2,"mode":"zen","policy":"always",)"
+                        R"("preventDisplaySleep":false})");
+    ASSERT_TRUE(morvane.ok());
+    EXPECT_EQ(morvane.command({QStringLiteral("--on")}), 0);
+    EXPECT_TRUE(waitUntil(
+        [&] { return morvane.status().contains(QStringLiteral("La sesión registró el último movimiento")); },
+        20000));
+    QString report;
+    EXPECT_EQ(morvane.command({QStringLiteral("--diagnose")}, &report), 0) << report.toStdString();
+    for (const char* expected :
+         {"Sesión: GNOME Wayland", "MutterIdleTime", "MutterJiggler", "✓ Movimientos (verified)"})
+        EXPECT_TRUE(report.contains(QString::fromUtf8(expected))) << expected << "\n" << report.toStdString();
+}
+
+// Mutter without remote desktop for us: its name is held by a service that refuses every session.
+TEST(MutterRefused, TheRealProgramIsNeverVerifiedAndItsDiagnosisFails) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    const QString name = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+    const QString path = QStringLiteral("/org/gnome/Mutter/RemoteDesktop");
+    DBusMock refusing(bus, {name, path, name}, name);
+    ASSERT_TRUE(refusing.ok());
+    ASSERT_TRUE(refusing.addMethod(path, name, QStringLiteral("CreateSession"), QString(),
+                                   QStringLiteral("o"),
+                                   QStringLiteral("raise dbus.exceptions.DBusException('refused', "
+                                                  "name='org.freedesktop.DBus.Error.AccessDenied')")));
+    HeadlessMutter mutter(bus);
+    ASSERT_TRUE(mutter.ok());
+    RealMorvane morvane(bus, mutter,
+                        R"({"autoCheckUpdates":false,"interval":2,"mode":"standard","policy":"always",)"
+                        R"("preventDisplaySleep":false})");
+    ASSERT_TRUE(morvane.ok());
+    EXPECT_EQ(morvane.command({QStringLiteral("--on")}), 0);
+    bool everVerified = false;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QString status = morvane.status();
+            everVerified = everVerified || status.contains(QStringLiteral("registró"));
+            return status.contains(QStringLiteral("La sesión no está registrando los movimientos"));
+        },
+        30000));
+    EXPECT_FALSE(everVerified);
+    EXPECT_FALSE(refusing.calls(path).isEmpty()) << "a session was asked for";
+    QString report;
+    EXPECT_EQ(morvane.command({QStringLiteral("--diagnose")}, &report), 4) << report.toStdString();
+    for (const char* expected :
+         {"MutterTrust", "✗ Permiso para mover el puntero: no concedido", "✗ Movimientos (unverified)"})
+        EXPECT_TRUE(report.contains(QString::fromUtf8(expected))) << expected << "\n" << report.toStdString();
 }
 
 // Which adapters each kind of session gets, as the factory builds them on a private bus.
