@@ -278,4 +278,22 @@ TEST_F(EndToEnd, TheXServersIdleTimeJudgesEveryMovement) {
     EXPECT_TRUE(waitUntil([&] { return banner->isHidden(); }));
     EXPECT_EQ(notes().size(), 1);
     QDBusConnection::disconnectFromBus(bus.name());
+
+    // Without an idle source (the null adapters) nothing can be told, and no banner says otherwise.
+    LinuxPorts::Options noX = options();
+    noX.useX11 = false;
+    LinuxPorts blind(*store, defaults, noX);
+    ASSERT_EQ(blind.choices().idle, QStringLiteral("NullIdleTime"));
+    Engine unknowing(*store, blind.ports());
+    MenuView blindPopover(unknowing, *store, updater, clock, MenuView::defaultQuick(), AppActions{});
+    blindPopover.show();
+    unknowing.start();
+    unknowing.setEnabled(true);
+    ASSERT_TRUE(waitUntil(
+        [&] { return unknowing.jiggleCount() >= 3 && unknowing.activityCheck().recent().back().readAt; },
+        12000));
+    EXPECT_EQ(verdict(unknowing), Verdict::unknown);
+    EXPECT_TRUE(unknowing.activityCheck().noIdleSource());
+    EXPECT_TRUE(blindPopover.findChild<QWidget*>(QStringLiteral("activityBanner"))->isHidden());
+    EXPECT_EQ(notes().size(), 1);
 }
