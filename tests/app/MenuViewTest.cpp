@@ -161,7 +161,6 @@ TEST_F(MenuViewTest, ActivityBannerWhileTheSessionIgnoresTheMovements) {
     rig.jiggler.registers = false;
     rig.start();
     build();
-    QSignalSpy resized(view.get(), &MenuView::preferredSizeChanged);
     rig.engine->setEnabled(true);
     rig.ticks(6); // two movements read back, not yet a verdict
     EXPECT_FALSE(shown("activityBanner"));
@@ -174,14 +173,11 @@ TEST_F(MenuViewTest, ActivityBannerWhileTheSessionIgnoresTheMovements) {
     EXPECT_EQ(diagnose->accessibleName(), "Ver el diagnóstico de Morvane");
     click("diagnoseButton");
     EXPECT_EQ(rig.calls, QStringList{"showDiagnosis"});
-    ASSERT_EQ(resized.size(), 1);
-    EXPECT_EQ(view->sizeHint(), resized.last().at(0).toSize());
 
     // It goes by itself once a movement registers again.
     rig.jiggler.registers = true;
     ASSERT_TRUE(rig.tickUntil(Verdict::verified));
     EXPECT_FALSE(shown("activityBanner"));
-    EXPECT_EQ(resized.size(), 2);
 }
 
 TEST_F(MenuViewTest, ButtonsCallTheApplication) {

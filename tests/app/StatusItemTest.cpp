@@ -239,7 +239,6 @@ TEST_F(StatusItemTest, RegistersAgainWhenThePanelRestarts) {
     EXPECT_EQ(controller->host(), StatusController::Host::statusNotifier);
 }
 
-// Counts a D-Bus signal.
 class SignalCounter : public QObject {
     Q_OBJECT
 public:
@@ -257,14 +256,9 @@ TEST_F(StatusItemTest, ToolTipSaysWhetherTheSessionRegistersTheMovements) {
     };
     EXPECT_EQ(tip(), QStringLiteral("Apagado\nTodavía no se comprobó ningún movimiento"));
 
-    rig.prefs([](Prefs& p) {
-        p.interval = 2;
-        p.mode = JiggleMode::zen;
-    });
-    rig.idle.lastInput = instant::plusSeconds(rig.clock.t, -300);
+    rig.moveEveryTwoSeconds();
     rig.engine->setEnabled(true);
-    for (int i = 0; i < 10 && rig.engine->activityCheck().verdict() != Verdict::verified; ++i)
-        rig.tick();
+    ASSERT_TRUE(rig.tickUntil(Verdict::verified));
     settle();
     const QString line = QStringLiteral("La sesión registró el último movimiento (hace 1 s)");
     EXPECT_EQ(tip(), QStringLiteral("Activo\n") + line);

@@ -34,24 +34,6 @@ struct UiRig : Rig {
             *store, notifier, [this](const QString&) { calls << "relaunch"; }, options);
     }
 
-    // Zen movements every two seconds from now on, the user away for five minutes.
-    void moveEveryTwoSeconds() {
-        prefs([](Prefs& p) {
-            p.interval = 2;
-            p.mode = JiggleMode::zen;
-            p.policy = TriggerPolicy::always;
-            p.randomize = false;
-        });
-        idle.lastInput = instant::plusSeconds(clock.t, -300);
-    }
-
-    // Ticks until the engine's verdict is `verdict`, at most `ticks` times; answers whether it came.
-    bool tickUntil(Verdict verdict, int ticks = 30) {
-        for (int i = 0; i < ticks && engine->activityCheck().verdict() != verdict; ++i)
-            tick();
-        return engine->activityCheck().verdict() == verdict;
-    }
-
     static UpdaterOptions unreachableFeed() {
         UpdaterOptions o;
         o.feedUrl = QUrl(QStringLiteral("https://127.0.0.1:9/appcast.json"));

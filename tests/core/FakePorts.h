@@ -344,6 +344,24 @@ struct Rig : FakeMachine {
             tick();
     }
 
+    // Zen movements every two seconds, the user away for five minutes.
+    void moveEveryTwoSeconds() {
+        prefs([](Prefs& p) {
+            p.interval = 2;
+            p.mode = JiggleMode::zen;
+            p.policy = TriggerPolicy::always;
+            p.randomize = false;
+        });
+        idle.lastInput = instant::plusSeconds(clock.t, -300);
+    }
+
+    // Ticks until the engine's verdict is `verdict`, at most `ticks` times; answers whether it came.
+    bool tickUntil(Verdict verdict, int ticks = 30) {
+        for (int i = 0; i < ticks && engine->activityCheck().verdict() != verdict; ++i)
+            tick();
+        return engine->activityCheck().verdict() == verdict;
+    }
+
     std::optional<RunState::Numbers> storedState() const {
         return RunState::parse(defaults.value(Engine::kStateKey));
     }

@@ -1,8 +1,6 @@
 // The real engine on the real adapters: an Xvfb server with a window manager, private session and
-// system buses with python-dbusmock's notification daemon and logind. The popover and the
-// diagnosis look at the engine as the application shows it.
+// system buses with python-dbusmock's notification daemon and logind; the popover over it.
 
-#include "Diagnosis.h"
 #include "Engine.h"
 #include "FakePorts.h"
 #include "LinuxPorts.h"
@@ -202,19 +200,22 @@ TEST_F(EndToEnd, TheXServersIdleTimeJudgesEveryMovement) {
     LinuxPorts ports(*store, defaults, options());
     ASSERT_TRUE(ports.hasX11());
     const auto verdict = [](const Engine& e) { return e.activityCheck().verdict(); };
+    const auto readBackAfter = [](const Engine& e, qint64 count) {
+        return e.jiggleCount() > count && e.activityCheck().recent().back().readAt.has_value();
+    };
 
     // The real movements, standard and zen: registered from the first or second one on.
     for (const JiggleMode mode : {JiggleMode::standard, JiggleMode::zen}) {
-        SCOPED_TRACE(toText(mode).toStdString());
         store->update([mode](Prefs& p) { p.mode = mode; });
         Engine engine(*store, ports.ports());
         engine.start();
         engine.setEnabled(true);
         ASSERT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::verified; }, 10000));
-        EXPECT_LE(engine.jiggleCount(), 2);
+        EXPECT_LE(engine.jiggleCount(), 2) << toText(mode).toStdString();
     }
 
-    // Behind the real idle source, a movement adapter that posts nothing.
+    // Behind the real idle source, a movement adapter that posts nothing: unverified after three,
+    // the popover's banner, one notification.
     SilentJiggler silent;
     Engine engine(*store, withJiggler(ports.ports(), silent));
     Updater updater(
@@ -224,76 +225,49 @@ TEST_F(EndToEnd, TheXServersIdleTimeJudgesEveryMovement) {
     MenuView popover(engine, *store, updater, clock, MenuView::defaultQuick(), AppActions{});
     popover.show();
     QWidget* banner = popover.findChild<QWidget*>(QStringLiteral("activityBanner"));
-    ASSERT_TRUE(banner);
     engine.start();
     engine.setEnabled(true);
     ASSERT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::unverified; }, 15000));
-    EXPECT_EQ(engine.activityCheck().missesInARow(), ActivityCheck::kMissesForUnverified);
     EXPECT_LE(engine.jiggleCount(), 4);
     EXPECT_TRUE(banner->isVisible());
-    const QString path = QStringLiteral("/org/freedesktop/Notifications");
-    const auto notes = [&] {
-        QStringList titles;
-        for (const auto& call : notifications.calls(path))
-            titles << call.second.value(3).toString();
-        return titles;
-    };
-    ASSERT_TRUE(waitUntil([&] { return !notes().isEmpty(); }));
 
-    // The user's own input between the movements proves nothing: a movement made just after it
-    // is not judged, however the idle time looks afterwards.
-    // The input starts right after a readback, so that every movement it covers comes after it.
-    const auto readBackAfter = [&](qint64 count) {
-        return engine.jiggleCount() > count && engine.activityCheck().recent().back().readAt.has_value();
-    };
-    ASSERT_TRUE(waitUntil([&, count = engine.jiggleCount()] { return readBackAfter(count); }, 8000));
+    // The user's own input right before the movements proves nothing either way. It starts just
+    // after a readback, so that no movement is waiting for its read when it comes.
+    ASSERT_TRUE(waitUntil([&, count = engine.jiggleCount()] { return readBackAfter(engine, count); }, 8000));
     const qint64 before = engine.jiggleCount();
     waitUntil(
         [&] {
             run(QStringLiteral("xdotool"), {QStringLiteral("mousemove_relative"), QStringLiteral("--"),
                                             QStringLiteral("1"), QStringLiteral("1")});
-            return readBackAfter(before + 1);
+            return readBackAfter(engine, before + 1);
         },
         15000);
-    const auto& recent = engine.activityCheck().recent();
-    EXPECT_TRUE(std::any_of(recent.cbegin(), recent.cend(),
-                            [](const Readback& r) { return r.outcome == Readback::Outcome::userPresent; }));
-    EXPECT_TRUE(std::none_of(recent.cbegin(), recent.cend(),
-                             [](const Readback& r) { return r.outcome == Readback::Outcome::registered; }));
+    QList<Readback::Outcome> outcomes;
+    for (const Readback& r : engine.activityCheck().recent())
+        outcomes << r.outcome;
+    EXPECT_TRUE(outcomes.contains(Readback::Outcome::userPresent));
+    EXPECT_FALSE(outcomes.contains(Readback::Outcome::registered));
     EXPECT_EQ(verdict(engine), Verdict::unverified);
-    EXPECT_EQ(notes(), QStringList{QStringLiteral("La sesión no registra los movimientos")}) << "one per run";
 
-    // The diagnosis names the adapters and the verdict, and counts the failure.
-    std::optional<DiagnosisReport> report;
-    const QDBusConnection bus = session.connect(QStringLiteral("e2e-diagnosis"));
-    gatherDiagnosis({ports, *store, clock, bus, &engine}, [&](const DiagnosisReport& r) { report = r; });
-    ASSERT_TRUE(waitUntil([&] { return report.has_value(); }));
-    EXPECT_FALSE(report->ok());
-    for (const char* expected : {"X11IdleTime", "X11Jiggler", "✗ Movimientos (unverified)"})
-        EXPECT_TRUE(report->text().contains(QString::fromUtf8(expected))) << expected;
-
-    // A real movement later clears it, and the banner goes.
+    // A real movement later clears it, and the banner goes; still one notification.
     silent.real = &ports.ports().jiggler;
     EXPECT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::verified; }, 10000));
     EXPECT_TRUE(waitUntil([&] { return banner->isHidden(); }));
-    EXPECT_EQ(notes().size(), 1);
-    QDBusConnection::disconnectFromBus(bus.name());
+    const auto notes = notifications.calls(QStringLiteral("/org/freedesktop/Notifications"));
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_EQ(notes[0].second.value(3).toString(), QStringLiteral("La sesión no registra los movimientos"));
 
     // Without an idle source (the null adapters) nothing can be told, and no banner says otherwise.
     LinuxPorts::Options noX = options();
     noX.useX11 = false;
     LinuxPorts blind(*store, defaults, noX);
-    ASSERT_EQ(blind.choices().idle, QStringLiteral("NullIdleTime"));
     Engine unknowing(*store, blind.ports());
     MenuView blindPopover(unknowing, *store, updater, clock, MenuView::defaultQuick(), AppActions{});
     blindPopover.show();
     unknowing.start();
     unknowing.setEnabled(true);
-    ASSERT_TRUE(waitUntil(
-        [&] { return unknowing.jiggleCount() >= 3 && unknowing.activityCheck().recent().back().readAt; },
-        12000));
+    ASSERT_TRUE(waitUntil([&] { return readBackAfter(unknowing, 2); }, 12000));
     EXPECT_EQ(verdict(unknowing), Verdict::unknown);
     EXPECT_TRUE(unknowing.activityCheck().noIdleSource());
     EXPECT_TRUE(blindPopover.findChild<QWidget*>(QStringLiteral("activityBanner"))->isHidden());
-    EXPECT_EQ(notes().size(), 1);
 }

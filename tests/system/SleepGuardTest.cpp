@@ -102,13 +102,11 @@ private:
 
 using SleepGuardTest = SessionBusTest;
 
-// How many inhibitors logind lists for Morvane; -1 without an answer.
+// How many inhibitors logind lists for Morvane.
 int ourInhibitors(const QDBusConnection& system) {
     const QDBusMessage reply = system.call(QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("ListInhibitors")));
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return -1;
     const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
     int count = 0;
     list.beginArray();
@@ -251,7 +249,6 @@ TEST_F(SleepGuardTest, InhibitsThroughAServiceThatAppearsAfterSwitchingOn) {
 
 TEST_F(SleepGuardTest, ReportsWhichServicesTookTheInhibitionAndWhatTheySayOfIt) {
     test::PrivateBus system;
-    ASSERT_TRUE(system.ok());
     test::DBusMock logind(system, {QStringLiteral("--template"), QStringLiteral("logind")},
                           QStringLiteral("org.freedesktop.login1"), true);
     ASSERT_TRUE(logind.ok());
@@ -268,35 +265,30 @@ TEST_F(SleepGuardTest, ReportsWhichServicesTookTheInhibitionAndWhatTheySayOfIt) 
     {
         SessionSleepGuard guard(connection, systemConnection);
         using S = InhibitionState;
-        const auto states = [&] {
-            std::vector<S> out;
+        const auto report = [&] {
+            std::vector<std::pair<S, std::optional<bool>>> out;
             for (const InhibitionStatus& status : guard.inhibitions())
-                out.push_back(status.state);
+                out.emplace_back(status.state, status.confirmed);
             return out;
         };
-        EXPECT_EQ(states(), (std::vector<S>{S::off, S::off, S::off, S::off}));
+        const std::vector<std::pair<S, std::optional<bool>>> off(4, {S::off, std::nullopt});
+        EXPECT_EQ(report(), off);
         guard.set(true);
-        ASSERT_TRUE(test::waitUntil([&] {
-            return states() == std::vector<S>{S::refused, S::held, S::held, S::absent};
-        }));
-        EXPECT_EQ(ourInhibitors(systemConnection), 1);
-
         bool confirmed = false;
+        ASSERT_TRUE(
+            test::waitUntil([&] { return report()[1].first == S::held && report()[2].first == S::held; }));
         guard.confirm([&] { confirmed = true; });
         ASSERT_TRUE(test::waitUntil([&] { return confirmed; }));
-        std::vector<InhibitionStatus> report = guard.inhibitions();
-        ASSERT_EQ(report.size(), 4u);
-        EXPECT_EQ(report[0].service, kScreenSaver);
-        EXPECT_EQ(report[0].confirmed, std::nullopt) << "the fd.o service cannot say";
-        EXPECT_EQ(report[1].confirmed, false) << "accepted, yet not inhibited";
-        EXPECT_EQ(report[2].service, QStringLiteral("org.freedesktop.login1"));
-        EXPECT_EQ(report[2].confirmed, true);
+        EXPECT_EQ(
+            report(),
+            (std::vector<std::pair<S, std::optional<bool>>>{
+                {S::refused, std::nullopt}, {S::held, false}, {S::held, true}, {S::absent, std::nullopt}}));
+        EXPECT_EQ(guard.inhibitions()[2].service, QStringLiteral("org.freedesktop.login1"));
+        EXPECT_EQ(ourInhibitors(systemConnection), 1);
 
+        // Closing logind's descriptor is the release: logind drops the inhibitor from its list.
         guard.set(false);
-        EXPECT_EQ(states(), (std::vector<S>{S::off, S::off, S::off, S::off}));
-        report = guard.inhibitions();
-        EXPECT_EQ(report[2].confirmed, std::nullopt);
-        // Closing the descriptor is the release: logind drops the inhibitor from its list.
+        EXPECT_EQ(report(), off);
         EXPECT_TRUE(test::waitUntil([&] { return ourInhibitors(systemConnection) == 0; }));
     }
     QDBusConnection::disconnectFromBus(systemConnection.name());
