@@ -2,9 +2,11 @@
 // its own servers: a private Xvfb (when there is no DISPLAY), private session and system buses,
 // and a PulseAudio server with a null sink.
 
+#include "ActivityCheck.h"
 #include "Engine.h"
 #include "FakePorts.h"
 #include "LinuxPorts.h"
+#include "MutterIdleTime.h"
 #include "Probes.h"
 #include "SettingsStore.h"
 #include "TestServers.h"
@@ -48,6 +50,27 @@ void Probe_XIdle(benchmark::State& state) {
     measure(state, idle, [](X11IdleTime& p) { return p.idleSeconds(); });
 }
 BENCHMARK(Probe_XIdle)->Name("Probe/XIdleTime");
+
+// What verifying one movement costs the engine: recording it, then at the next tick asking the
+// source whether it can answer, one idle read (the tick's own) and the judgement.
+template <typename Idle> void readBackEach(benchmark::State& state, Idle& idle) {
+    ActivityCheck check;
+    Instant t = QDateTime::currentDateTimeUtc();
+    for (auto _ : state) {
+        check.moved(t, Action::zen, 60.0);
+        t = t.addSecs(1);
+        const bool available = idle.available();
+        benchmark::DoNotOptimize(
+            check.readBack(t, available ? std::optional<double>(idle.idleSeconds()) : std::nullopt));
+    }
+}
+
+void Readback_X11(benchmark::State& state) {
+    servers();
+    X11IdleTime idle;
+    readBackEach(state, idle);
+}
+BENCHMARK(Readback_X11)->Name("Readback/X11");
 
 void Probe_Power(benchmark::State& state) {
     SysfsPowerProbe power;
@@ -169,6 +192,19 @@ void EngineTick_MutterProbes(benchmark::State& state) {
     tickEngine(state, options);
 }
 BENCHMARK(EngineTick_MutterProbes)->Name("EngineTick/MutterProbes")->MeasureProcessCPUTime()->UseRealTime();
+
+// A readback on Mutter's idle monitor, followed through its watches: no bus call.
+void Readback_Mutter(benchmark::State& state) {
+    if (!mutterOnSessionBus(state))
+        return;
+    MutterIdleTime idle(QDBusConnection::sessionBus());
+    if (!waitUntil([&] { return idle.following(); }, 5000)) {
+        state.SkipWithError("Mutter's idle monitor did not answer");
+        return;
+    }
+    readBackEach(state, idle);
+}
+BENCHMARK(Readback_Mutter)->Name("Readback/Mutter");
 
 // What asking Mutter on every tick would cost instead of following its watches.
 void Probe_MutterGetIdletime(benchmark::State& state) {

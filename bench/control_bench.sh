@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the command-line client against a running Morvane: `morvane --status`, from exec to
-# exit, on a private X server and session bus (the goal is 30 ms or less). Also times --toggle and
-# the answer when no Morvane runs.
+# exit, on a private X server and session bus (the goal is 30 ms or less). Also times --toggle,
+# --diagnose (goal: 100 ms or less) and the answer when no Morvane runs.
 # Usage: bash bench/control_bench.sh [BUILD_DIR] [RUNS]   (default build/release, 20 runs)
 set -euo pipefail
 
@@ -45,4 +45,5 @@ for _ in $(seq 200); do "$app" --status >/dev/null 2>&1 && break; sleep 0.05; do
 "$app" --for 30m
 series "--status (timer running)" --status
 series "--toggle" --toggle
+series "--diagnose" --diagnose
 "$app" --quit

@@ -2,6 +2,8 @@
 
 #include "SettingsTabState.h"
 
+#include <QString>
+
 #include <functional>
 
 namespace morvane {
@@ -19,6 +21,11 @@ struct AppActions {
     std::function<void()> resetPermission;
     // "Reiniciar Morvane".
     std::function<void()> relaunch;
+    // "Ver diagnóstico": the diagnosis in a small window.
+    std::function<void()> showDiagnosis;
+    // Gathers the diagnosis and hands its text, and whether everything checked works, to `done`
+    // (later, on the main thread: some services are asked over the bus).
+    std::function<void(std::function<void(const QString& text, bool ok)> done)> diagnose;
 };
 
 } // namespace morvane

@@ -1,5 +1,6 @@
 // The application itself: everything but the command-line client, in a module that `morvane` loads
 // only to run the application, so that commands to a running Morvane load none of its libraries.
+#include "Diagnosis.h"
 #include "DisplayPlatform.h"
 #include "MorvaneApp.h"
 #include "Snapshot.h"
@@ -12,6 +13,19 @@ extern "C" Q_DECL_EXPORT int morvane_app_main(int argc, char** argv) {
     const bool snapshot = morvane::Snapshot::requested(argc, argv);
     const bool display =
         !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (argc > 1 && qstrcmp(argv[1], "--diagnose") == 0) {
+        // The client found no Morvane running. A display, where there is one, lets the probe see
+        // an XEmbed tray; without one the session's adapters are probed all the same.
+        // An X display Qt cannot start on (see below) is probed without windows too.
+        const bool xOnly = display && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+                           morvane::DisplayPlatform::choose().name == "xcb";
+        if (!xOnly) {
+            QCoreApplication app(argc, argv);
+            return morvane::runDiagnosis();
+        }
+        QApplication app(argc, argv);
+        return morvane::runDiagnosis();
+    }
     if (!display) {
         if (!snapshot) {
             std::fprintf(stderr,

@@ -30,6 +30,7 @@ constexpr std::array kFlags{
     Flag{"--pause", Action::pause, Value::required},
     Flag{"--cancel", Action::cancel, Value::none},
     Flag{"--status", Action::status, Value::none},
+    Flag{"--diagnose", Action::diagnose, Value::none},
     Flag{"--preferences", Action::preferences, Value::optional},
     Flag{"--quit", Action::quit, Value::none},
 };
@@ -176,7 +177,10 @@ QString usage() {
         "  --until HH:MM         activar hasta la próxima vez que sea esa hora (18:00, 8:05)\n"
         "  --pause DURACIÓN      pausar durante DURACIÓN\n"
         "  --cancel              cancelar temporizadores, pausas y encendidos programados\n"
-        "  --status              mostrar el estado y los temporizadores\n"
+        "  --status              mostrar el estado, los temporizadores y si la sesión registra\n"
+        "                        los movimientos\n"
+        "  --diagnose            informe para pegar en un reporte de error (sin Morvane en marcha,\n"
+        "                        prueba la sesión por su cuenta)\n"
         "  --preferences [PESTAÑA]\n"
         "                        abrir las preferencias (general, movimiento, condiciones, horarios)\n"
         "  --quit                salir de Morvane\n"
@@ -186,7 +190,7 @@ QString usage() {
         "  -h, --help            mostrar esta ayuda\n"
         "\n"
         "Códigos de salida: 0 hecho, 1 Morvane respondió con un error, 2 orden o valor no válido,\n"
-        "3 Morvane no está en marcha.\n");
+        "3 Morvane no está en marcha, 4 el diagnóstico encontró algo que no funciona.\n");
 }
 
 } // namespace morvane::cli

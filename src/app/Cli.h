@@ -2,7 +2,7 @@
 
 // The command line that drives a running Morvane from scripts, launchers and key bindings:
 // `morvane --on | --off | --toggle | --for 30m | --until 18:00 | --pause 15m | --cancel | --status |
-// --preferences [tab] | --quit`, plus --help and --version. Parsed before any application object
+// --diagnose | --preferences [tab] | --quit`, plus --help and --version. Parsed before any application object
 // exists, so this file needs nothing beyond QtCore.
 
 #include "SettingsTabState.h"
@@ -22,6 +22,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1; // the running instance answered with an error
 inline constexpr int kExitUsage = 2;  // bad flag, duration, time or tab: nothing was sent
 inline constexpr int kExitNotRunning = 3;
+inline constexpr int kExitProblems = 4; // --diagnose: something that can be checked does not work
+
+// How the diagnosis marks a failed check at the start of its line.
+inline const QString kProblemMark = QStringLiteral("✗");
 
 enum class Action {
     runApp, // no command: start Morvane (or open the running one's popover); also --snapshot
@@ -35,6 +39,7 @@ enum class Action {
     pause,
     cancel,
     status,
+    diagnose,
     preferences,
     quit,
 };

@@ -81,6 +81,8 @@ ConditionsTab::ConditionsTab(SettingsStore& store, Engine& engine, QWidget* pare
                           kAppsHelp + cpuText(engine.cpuUsage())))
     , m_stateSymbol(new SymbolLabel(Symbol::checkmarkCircleFill, theme::green(), 16, this))
     , m_stateText(new QLabel(this))
+    , m_activitySymbol(new SymbolLabel(Symbol::pauseCircle, theme::secondary(palette()), 16, this))
+    , m_activityText(new QLabel(this))
     , m_stateLater(new QTimer(this)) {
     m_required->footer()->setObjectName(QStringLiteral("requiredFooter"));
     m_required->addRow(thresholdRow(toggle(QStringLiteral("La CPU está trabajando, uso mayor a"),
@@ -118,7 +120,15 @@ ConditionsTab::ConditionsTab(SettingsStore& store, Engine& engine, QWidget* pare
     m_stateText->setWordWrap(true);
     state->addWidget(m_stateSymbol, 0, Qt::AlignVCenter);
     state->addWidget(m_stateText, 1, Qt::AlignVCenter);
-    addGroup(QStringLiteral("Estado ahora"))->addRow(state);
+    FormGroup* now = addGroup(QStringLiteral("Estado ahora"));
+    now->addRow(state);
+    auto* activity = new QHBoxLayout;
+    m_activitySymbol->setObjectName(QStringLiteral("activitySymbol"));
+    m_activityText->setObjectName(QStringLiteral("activityText"));
+    m_activityText->setWordWrap(true);
+    activity->addWidget(m_activitySymbol, 0, Qt::AlignVCenter);
+    activity->addWidget(m_activityText, 1, Qt::AlignVCenter);
+    now->addRow(activity);
 
     // A settings change can lift or impose a block as much as the engine's own state can. The
     // probes behind the state are asked once per turn of the event loop however many changes came
@@ -127,9 +137,11 @@ ConditionsTab::ConditionsTab(SettingsStore& store, Engine& engine, QWidget* pare
     m_stateLater->setInterval(0);
     connect(m_stateLater, &QTimer::timeout, this, &ConditionsTab::refreshState);
     connect(&engine, &Engine::changed, this, &ConditionsTab::refreshFooter);
+    connect(&engine, &Engine::changed, this, &ConditionsTab::refreshActivity);
     connect(&engine, &Engine::changed, m_stateLater, qOverload<>(&QTimer::start));
     connect(&store, &SettingsStore::changed, m_stateLater, qOverload<>(&QTimer::start));
     refreshState();
+    refreshActivity();
 
     guardWheels();
 }
@@ -153,6 +165,25 @@ void ConditionsTab::refreshState() {
     const QString text = reason.value_or(QStringLiteral("Con la configuración actual, puede mover"));
     if (m_stateText->text() != text)
         m_stateText->setText(text);
+}
+
+void ConditionsTab::refreshActivity() {
+    // Nothing is asked here: the engine read the session's idle time back at its own tick.
+    const ActivityCheck& check = m_engine.activityCheck();
+    switch (check.verdict()) {
+    case Verdict::verified:
+        m_activitySymbol->setSymbol(Symbol::checkmarkCircleFill, theme::green());
+        break;
+    case Verdict::unverified:
+        m_activitySymbol->setSymbol(Symbol::warningTriangle, theme::orange());
+        break;
+    case Verdict::unknown:
+        m_activitySymbol->setSymbol(Symbol::pauseCircle, theme::secondary(palette()));
+        break;
+    }
+    const QString text = check.line(m_engine.now());
+    if (m_activityText->text() != text)
+        m_activityText->setText(text);
 }
 
 } // namespace morvane

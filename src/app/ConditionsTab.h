@@ -13,8 +13,8 @@ class Engine;
 class SettingsStore;
 class SymbolLabel;
 
-// The "Condiciones" tab: what must hold for a movement, what forbids one, and whether the engine
-// could move right now.
+// The "Condiciones" tab: what must hold for a movement, what forbids one, whether the engine
+// could move right now and whether the session registers its movements.
 class ConditionsTab final : public GroupedForm {
     Q_OBJECT
 public:
@@ -30,11 +30,14 @@ protected:
 private:
     void refreshFooter();
     void refreshState();
+    void refreshActivity();
 
     Engine& m_engine;
     FormGroup* m_required;
     SymbolLabel* m_stateSymbol;
     QLabel* m_stateText;
+    SymbolLabel* m_activitySymbol;
+    QLabel* m_activityText;
     QTimer* m_stateLater;
 };
 

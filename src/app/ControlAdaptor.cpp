@@ -59,6 +59,14 @@ QString ControlAdaptor::blockingReason() const {
     return m_engine.enabled() && m_engine.blocked() ? m_engine.status() : QString();
 }
 
+QString ControlAdaptor::verified() const {
+    return verdictName(m_engine.activityCheck().verdict());
+}
+
+qlonglong ControlAdaptor::lastVerified() const {
+    return msecs(m_engine.activityCheck().lastVerified());
+}
+
 void ControlAdaptor::SwitchOn() {
     if (!m_engine.enabled())
         m_engine.toggle(false);
@@ -128,11 +136,24 @@ QStringList ControlAdaptor::StatusLines() const {
     QStringList lines{m_engine.status()};
     for (const MenuView::Line& line : MenuView::timerLines(state, m_store.p(), m_clock.timeZone()))
         lines << line.text;
-    return lines;
+    return lines << m_engine.activityCheck().line(m_clock.now());
+}
+
+QString ControlAdaptor::Diagnose(const QDBusMessage& call) {
+    if (!m_actions.diagnose)
+        return QString();
+    // Answered later: GNOME's session manager and logind are asked whether the inhibition counts.
+    call.setDelayedReply(true);
+    m_actions.diagnose([bus = m_bus, reply = call.createReply()](const QString& text, bool) mutable {
+        reply << text;
+        bus.send(reply);
+    });
+    return QString();
 }
 
 ControlAdaptor::Published ControlAdaptor::published() const {
-    return {enabled(), status(), stopAt(), pausedUntil(), startAt(), blockingReason()};
+    return {enabled(), status(),         stopAt(),   pausedUntil(),
+            startAt(), blockingReason(), verified(), lastVerified()};
 }
 
 void ControlAdaptor::announceChanges() {
@@ -150,6 +171,8 @@ void ControlAdaptor::announceChanges() {
     note("pausedUntil", m_published.pausedUntil, now.pausedUntil);
     note("startAt", m_published.startAt, now.startAt);
     note("blockingReason", m_published.blockingReason, now.blockingReason);
+    note("verified", m_published.verified, now.verified);
+    note("lastVerified", m_published.lastVerified, now.lastVerified);
     m_published = now;
 
     QDBusMessage signal =

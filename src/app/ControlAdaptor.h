@@ -28,6 +28,8 @@ class ControlAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(qlonglong pausedUntil READ pausedUntil)
     Q_PROPERTY(qlonglong startAt READ startAt)
     Q_PROPERTY(QString blockingReason READ blockingReason)
+    Q_PROPERTY(QString verified READ verified)
+    Q_PROPERTY(qlonglong lastVerified READ lastVerified)
 public:
     // Lives as a child of `service`; create it before AppService::claim() so that the interface is
     // complete from the moment the name is taken.
@@ -44,6 +46,10 @@ public:
     qlonglong startAt() const;
     // The reason the latest tick found movement forbidden; empty while not blocked. No probe runs.
     QString blockingReason() const;
+    // Whether the session registers the movements: "verified", "unverified" or "unknown".
+    QString verified() const;
+    // When the last movement the session registered was made; 0 before the first.
+    qlonglong lastVerified() const;
 
 public Q_SLOTS:
     // The header switch's toggle, only when it would switch the way asked.
@@ -62,8 +68,11 @@ public Q_SLOTS:
     void OpenSettings(const QString& tab, const QDBusMessage& call);
     // Quits once the answer is out.
     void Quit();
-    // The popover's status line, then its timer lines, in its words.
+    // The popover's status line, then its timer lines, in its words, then the line saying whether
+    // the session registers the movements.
     QStringList StatusLines() const;
+    // The diagnosis report (see Diagnosis.h); answered once the session's services have replied.
+    QString Diagnose(const QDBusMessage& call);
 
 private:
     // The properties as last announced.
@@ -74,6 +83,8 @@ private:
         qlonglong pausedUntil = 0;
         qlonglong startAt = 0;
         QString blockingReason;
+        QString verified;
+        qlonglong lastVerified = 0;
         bool operator==(const Published&) const = default;
     };
     Published published() const;

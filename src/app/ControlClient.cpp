@@ -48,6 +48,8 @@ Call callFor(const Request& request) {
         return {QStringLiteral("CancelTimers"), {}};
     case Action::status:
         return {QStringLiteral("StatusLines"), {}};
+    case Action::diagnose:
+        return {QStringLiteral("Diagnose"), {}};
     case Action::preferences:
         return {QStringLiteral("OpenSettings"), {request.tab}};
     case Action::quit:
@@ -89,7 +91,8 @@ bool waitUntilGone(const QDBusConnection& bus) {
 int runCommand(const Request& request) {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        fail(QStringLiteral("no hay bus de sesión de D-Bus, así que Morvane no está en marcha"));
+        if (request.action != Action::diagnose)
+            fail(QStringLiteral("no hay bus de sesión de D-Bus, así que Morvane no está en marcha"));
         return kExitNotRunning;
     }
     const Call call = callFor(request);
@@ -103,7 +106,9 @@ int runCommand(const Request& request) {
         const QDBusError error(reply);
         if (error.type() == QDBusError::ServiceUnknown ||
             error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
-            fail(QStringLiteral("Morvane no está en marcha"));
+            // The diagnosis then probes the session itself, and says that Morvane is not running.
+            if (request.action != Action::diagnose)
+                fail(QStringLiteral("Morvane no está en marcha"));
             return kExitNotRunning;
         }
         if (request.action == Action::quit && waitUntilGone(bus))
@@ -116,6 +121,13 @@ int runCommand(const Request& request) {
         const QStringList lines = reply.arguments().value(0).toStringList();
         for (const QString& line : lines)
             printLine(stdout, line);
+    }
+    if (request.action == Action::diagnose) {
+        const QString report = reply.arguments().value(0).toString();
+        std::fputs(report.toLocal8Bit().constData(), stdout);
+        const bool problems = report.startsWith(kProblemMark + QLatin1Char(' ')) ||
+                              report.contains(QLatin1Char('\n') + kProblemMark + QLatin1Char(' '));
+        return problems ? kExitProblems : kExitOk;
     }
     if (request.action == Action::quit && !waitUntilGone(bus)) {
         fail(QStringLiteral("Morvane aceptó salir pero sigue en marcha"));

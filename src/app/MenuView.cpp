@@ -1,6 +1,7 @@
 #include "MenuView.h"
 
 #include "Accessibility.h"
+#include "ActivityBanner.h"
 #include "ChipButton.h"
 #include "DurationField.h"
 #include "Engine.h"
@@ -72,6 +73,7 @@ MenuView::MenuView(Engine& engine, SettingsStore& store, Updater& updater, const
     root->setSpacing(kItemSpacing);
     root->addWidget(buildHeader());
     root->addWidget(m_permission = buildPermissionBanner());
+    root->addWidget(m_activity = new ActivityBanner(m_actions.showDiagnosis));
     root->addWidget(m_update = buildUpdateBanner());
     root->addWidget(m_timers = buildTimers());
     root->addWidget(divider());
@@ -410,7 +412,7 @@ void MenuView::setTabOrder() {
               << field->findChild<QWidget*>(QStringLiteral("minutes"));
     };
     for (const char* name : {"grantPermissionButton", "relaunchButton", "resetPermissionButton",
-                             "installButton", "cancelTimersButton"})
+                             "diagnoseButton", "installButton", "cancelTimersButton"})
         add(QLatin1String(name));
     for (const QuickDuration& chip : m_quick)
         add(QStringLiteral("quick:") + chip.label);
@@ -434,6 +436,9 @@ void MenuView::refresh() {
     const bool needsPermission = !m_engine.accessibilityOK() && p.mode != JiggleMode::zen;
     if (m_permission->isHidden() == needsPermission)
         m_permission->setHidden(!needsPermission);
+    const bool unregistered = ActivityBanner::wanted(m_engine);
+    if (m_activity->isHidden() == unregistered)
+        m_activity->setHidden(!unregistered);
 
     const std::optional<UpdateInfo>& available = m_updater.available();
     if (m_update->isHidden() == available.has_value())

@@ -35,7 +35,7 @@ struct QuickDuration {
     bool operator==(const QuickDuration&) const = default;
 };
 
-// The popover's content: state, permission and update banners, running timers, the quick actions
+// The popover's content: state, permission, activity and update banners, running timers, the quick actions
 // "Activar por", "Programar" and "Pausar", and a footer with the movement count, settings and
 // quit. Built once, 310 pixels wide and as tall as its content; every change of the engine, the
 // settings or the updater updates its widgets in place. It keeps nothing of its own: every value
@@ -127,6 +127,7 @@ private:
     bool m_stale = false; // a change arrived while the popover was closed
     QAbstractButton* m_switch = nullptr;
     QWidget* m_permission = nullptr;
+    QWidget* m_activity = nullptr; // the session does not register the movements
     QWidget* m_update = nullptr;
     QLabel* m_updateText = nullptr;
     QPushButton* m_install = nullptr;

@@ -3,6 +3,8 @@
 #include "AppActions.h"
 #include "AppService.h"
 #include "ControlAdaptor.h"
+#include "Diagnosis.h"
+#include "DiagnosisWindow.h"
 #include "Engine.h"
 #include "LinuxPorts.h"
 #include "LoginItem.h"
@@ -43,6 +45,7 @@ struct Shell {
     std::unique_ptr<SettingsWindow> settings;
     std::unique_ptr<StatusController> status;
     std::unique_ptr<AppService> service;
+    std::unique_ptr<DiagnosisWindow> diagnosis;
 };
 
 QString bundleExecutable(const Updater& updater) {
@@ -115,6 +118,19 @@ int runApplication(const QStringList& arguments) {
     };
     actions.resetPermission = actions.requestPermission;
     actions.relaunch = [&updater] { AppRelauncher::relaunch(bundleExecutable(updater)); };
+    actions.diagnose = [&](std::function<void(const QString&, bool)> done) {
+        gatherDiagnosis(
+            {ports, store, clock, QDBusConnection::sessionBus(), &engine, shell.status.get(), &updater},
+            [done](const DiagnosisReport& report) { done(report.text(), report.ok()); });
+    };
+    actions.showDiagnosis = [diagnose = actions.diagnose] {
+        shell.popover->close();
+        diagnose([](const QString& text, bool) {
+            if (!shell.diagnosis)
+                shell.diagnosis = std::make_unique<DiagnosisWindow>();
+            shell.diagnosis->showReport(text);
+        });
+    };
     control->setActions(actions);
 
     shell.settings = std::make_unique<SettingsWindow>(SettingsTabState::shared(), [&, actions] {

@@ -75,6 +75,7 @@ void StatusController::setup() {
         this);
     if (m_bus.isConnected()) {
         m_sni = new StatusNotifierItem(m_bus, m_menu, this);
+        m_sni->setToolTipLine([this] { return activityLine(); });
         connect(m_sni, &StatusNotifierItem::activated, this, [this](QPoint at) { leftClick(at); });
         connect(m_sni, &StatusNotifierItem::contextMenuRequested, this, [this] { rightClick(); });
         connect(m_sni, &StatusNotifierItem::watcherChanged, this, [this] { chooseHost(); });
@@ -85,6 +86,7 @@ void StatusController::setup() {
     m_state = trayState(m_engine);
     m_title = title();
     m_tip = toolTip();
+    m_activityKey = activityKey();
     chooseHost();
 }
 
@@ -134,7 +136,7 @@ void StatusController::showInHost() {
     }
     if (m_xembed) {
         m_xembed->setIcon(iconFor(m_state));
-        m_xembed->setToolTip(QStringLiteral("Morvane — ") + m_tip);
+        m_xembed->setToolTip(QStringLiteral("Morvane — ") + shownToolTip());
     }
 }
 
@@ -144,12 +146,24 @@ void StatusController::refresh() {
     const TrayState state = trayState(m_engine);
     QString newTitle = title();
     QString tip = toolTip();
-    if (state == m_state && newTitle == m_title && tip == m_tip)
+    QString key = activityKey();
+    const bool activityChanged = key != m_activityKey;
+    m_activityKey = std::move(key);
+    if (state == m_state && newTitle == m_title && tip == m_tip) {
+        // The XEmbed tooltip is Qt's own, shown from memory: its age may follow every second.
+        // A StatusNotifierItem host hears only of changes other than the age.
+        if (m_xembed && m_xembed->isVisible())
+            m_xembed->setToolTip(QStringLiteral("Morvane — ") + shownToolTip());
+        if (activityChanged && m_sni)
+            m_sni->announceToolTip();
         return;
+    }
     m_state = state;
     m_title = std::move(newTitle);
     m_tip = std::move(tip);
     showInHost();
+    if (activityChanged && m_sni)
+        m_sni->announceToolTip();
 }
 
 QString StatusController::title() const {
@@ -178,6 +192,17 @@ QString StatusController::toolTip() const {
     }
     const QString t = title();
     return t.isEmpty() ? text : text + QStringLiteral(" · se apaga en") + t;
+}
+
+QString StatusController::activityLine() const {
+    return m_engine.activityCheck().line(m_engine.now());
+}
+
+QString StatusController::activityKey() const {
+    const ActivityCheck& check = m_engine.activityCheck();
+    const OptInstant& last = check.lastVerified();
+    return verdictName(check.verdict()) + QString::number(last ? last->toMSecsSinceEpoch() : 0) +
+           QString::number(check.missesInARow()) + (check.noIdleSource() ? u'-' : u'+');
 }
 
 void StatusController::leftClick(QPoint at) {

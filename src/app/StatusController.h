@@ -47,6 +47,9 @@ public:
     // What the item shows now.
     TrayState shownState() const { return m_state; }
     const QString& shownTitle() const { return m_title; }
+    // The tooltip as the XEmbed icon shows it and a StatusNotifierItem host reads it (without its
+    // "Morvane" title).
+    QString shownToolTip() const { return m_tip + QLatin1Char('\n') + activityLine(); }
     // Which host the item lives in.
     enum class Host { none, statusNotifier, xembed };
     Host host() const { return m_host; }
@@ -60,6 +63,10 @@ private:
     void showInHost();
     QString title() const;
     QString toolTip() const;
+    // Whether the session registers the movements, with the age of the last registered one.
+    QString activityLine() const;
+    // What changes when that line changes for another reason than its age.
+    QString activityKey() const;
     QPoint fallbackAnchor() const;
 
     Engine& m_engine;
@@ -76,6 +83,7 @@ private:
     TrayState m_state = TrayState::off;
     QString m_title;
     QString m_tip;
+    QString m_activityKey;
 };
 
 } // namespace morvane

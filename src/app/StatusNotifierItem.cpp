@@ -175,13 +175,15 @@ bool StatusNotifierItem::watcherPresent() const {
 void StatusNotifierItem::start() {
     if (!watcherPresent())
         return;
-    m_menuOffered = hostKind(watcherProgram()) != HostKind::contextMenu;
+    m_menuOffered = hostKind(watcherProgram(m_bus)) != HostKind::contextMenu;
     registerWithWatcher();
 }
 
-QString StatusNotifierItem::watcherProgram() const {
+QString StatusNotifierItem::watcherProgram(const QDBusConnection& bus) {
+    if (!bus.isConnected() || !bus.interface())
+        return {};
     // The bus daemon answers this itself, at once.
-    const auto pid = m_bus.interface()->servicePid(kWatcher);
+    const auto pid = bus.interface()->servicePid(kWatcher);
     if (!pid.isValid())
         return {};
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.value()));
@@ -248,8 +250,14 @@ void StatusNotifierItem::setToolTip(const QString& title, const QString& text) {
     Q_EMIT m_adaptor->NewToolTip();
 }
 
+void StatusNotifierItem::announceToolTip() {
+    Q_EMIT m_adaptor->NewToolTip();
+}
+
 SniToolTip StatusNotifierItem::toolTip() const {
-    return SniToolTip{QString(), {}, m_tipTitle, m_tipText};
+    const QString line = m_tipLine ? m_tipLine() : QString();
+    return SniToolTip{
+        QString(), {}, m_tipTitle, line.isEmpty() ? m_tipText : m_tipText + QLatin1Char('\n') + line};
 }
 
 } // namespace morvane

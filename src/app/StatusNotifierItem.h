@@ -13,6 +13,8 @@
 #include <QObject>
 #include <QPoint>
 
+#include <functional>
+
 class QDBusServiceWatcher;
 
 namespace morvane {
@@ -68,11 +70,18 @@ public:
         menuOnly,         // anything else: some hosts open the item's menu on every click
     };
     static HostKind hostKind(const QString& program);
+    // The program name of the process that owns the watcher on `bus`; empty without one.
+    static QString watcherProgram(const QDBusConnection& bus);
 
     // Each setter announces the change to the panel; equal values announce nothing.
     void setIcon(const QList<QImage>& sizes);
     void setLabel(const QString& label);
     void setToolTip(const QString& title, const QString& text);
+    // A last tooltip line computed whenever a host reads the tooltip ("hace 12 s" changes every
+    // second, and telling the panel each second would make it fetch the tooltip each second).
+    void setToolTipLine(std::function<QString()> line) { m_tipLine = std::move(line); }
+    // Tells the panel that the tooltip changed although its text did not (the line did).
+    void announceToolTip();
 
     // For the adaptor.
     const SniPixmapList& iconPixmaps() const { return m_icon; }
@@ -89,7 +98,6 @@ Q_SIGNALS:
 
 private:
     void registerWithWatcher();
-    QString watcherProgram() const;
 
     QDBusConnection m_bus;
     QString m_service;
@@ -99,6 +107,7 @@ private:
     bool m_menuOffered = true;
     QString m_tipTitle;
     QString m_tipText;
+    std::function<QString()> m_tipLine;
     class Adaptor;
     Adaptor* m_adaptor;
     friend class Adaptor;

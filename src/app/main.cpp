@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <string>
 #include <unistd.h>
@@ -56,6 +58,9 @@ int runApplicationModule(int argc, char** argv) {
     return entry(argc, argv);
 }
 
+// Set for the process that probes the session itself when --diagnose found no Morvane running.
+constexpr char kDiagnoseHere[] = "MORVANE_DIAGNOSE_HERE";
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -63,8 +68,22 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const morvane::cli::Parsed parsed = morvane::cli::parse(arguments);
+    const bool diagnose = parsed.error.isEmpty() && parsed.request.action == morvane::cli::Action::diagnose;
+    if (diagnose && std::getenv(kDiagnoseHere)) {
+        unsetenv(kDiagnoseHere);
+        return runApplicationModule(argc, argv);
+    }
     if (!parsed.error.isEmpty() || parsed.request.action != morvane::cli::Action::runApp) {
         const int code = runClient(argc, argv, parsed);
+        // Without a Morvane to ask, the application module probes the session: in a new process
+        // image, since this one has had a core application and a bus connection already.
+        if (diagnose && code == morvane::cli::kExitNotRunning) {
+            std::fflush(nullptr);
+            setenv(kDiagnoseHere, "1", 1);
+            execv("/proc/self/exe", argv);
+            std::fprintf(stderr, "morvane: no se pudo probar la sesión (%s)\n", std::strerror(errno));
+            std::_Exit(1);
+        }
         // Qt 6.4: while static destructors run, QtDBus's connection thread may still dispatch a
         // bus message and warn about metatypes already gone. The client holds nothing that needs
         // tearing down, so it leaves without them.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ActivityCheck.h"
 #include "Instant.h"
 #include "Ports.h"
 #include "RunState.h"
@@ -75,6 +76,9 @@ public:
     std::optional<double> cpuUsage() const { return m_cpuUsage; }
     double userIdle() const { return m_userIdle; }
     bool working() const { return m_working; }
+    // Whether the session registers the movements (verdict, last registered movement, the latest
+    // readbacks). A change of verdict or lastVerified counts as a change of published state.
+    const ActivityCheck& activityCheck() const { return m_activity; }
 
     // Internal state, readable for inspection (tests, diagnostics).
     const Instant& nextJiggleAt() const { return m_nextJiggleAt; }
@@ -104,6 +108,10 @@ private:
     void restore();
     bool diskMounted();
     bool isOwnInput(const Instant& t) const;
+    // Hands the movement about to be made at `now` to the activity check, with the idle time
+    // before it; and judges the pending one from the idle time `idle` read at `now`.
+    void recordMovement(const Instant& now, Action action);
+    void readBack(const Instant& now, double idle);
     HotKey& hotKey();
     void applyHotKeySetting(bool on);
 
@@ -143,6 +151,7 @@ private:
     std::optional<double> m_cpuUsage;
     double m_userIdle = 0;
     bool m_working = false;
+    ActivityCheck m_activity;
 
     // Private.
     Instant m_nextJiggleAt;
@@ -162,6 +171,11 @@ private:
     std::unique_ptr<HotKey> m_hotKey;
     std::optional<bool> m_hotkeySetting;       // last delivered value of `hotkey`
     std::optional<bool> m_displaySleepSetting; // last delivered value of `preventDisplaySleep`
+
+    // The idle time the current tick read, so that a movement in the same tick needs no second read.
+    double m_idleRead = 0;
+    Instant m_idleReadAt;
+    bool m_unverifiedNoted = false; // the one notification per run has gone out
 
     bool m_dirty = false;
     int m_batchDepth = 0;

@@ -74,7 +74,12 @@ bool Engine::tickBody(const Instant& now) {
 
     const Prefs& prefs = m_store.p();
 
-    const Instant inputAt = instant::plusSeconds(now, -m_ports.idle.idleSeconds());
+    const double idle = m_ports.idle.idleSeconds();
+    m_idleRead = idle;
+    m_idleReadAt = now;
+    if (m_activity.due(now))
+        readBack(now, idle);
+    const Instant inputAt = instant::plusSeconds(now, -idle);
     if (!isOwnInput(inputAt) && inputAt > m_lastUserInput)
         m_lastUserInput = inputAt;
     publish(m_userIdle, instant::secondsBetween(m_lastUserInput, now));
@@ -188,11 +193,15 @@ void Engine::doJiggle(const Instant& now) {
     // A pointer event that moves nothing needs no permission; the other modes do.
     if (p.mode != JiggleMode::zen && !m_ports.trust.trusted()) {
         publish(m_accessibilityOK, false);
+        recordMovement(now, Action::declaration);
         m_ports.jiggler.declareActivity();
         m_nextJiggleAt = instant::plusSeconds(now, kPermissionRetry);
         setStatus(QStringLiteral("Falta permiso de Accesibilidad"));
         return;
     }
+    recordMovement(now, p.mode == JiggleMode::standard ? Action::standard
+                        : p.mode == JiggleMode::zen    ? Action::zen
+                                                       : Action::click);
     m_ports.jiggler.perform(p.mode, p.distance, p.randomize);
     publish(m_lastJiggle, OptInstant(now));
     publish(m_jiggleCount, m_jiggleCount + 1);
@@ -205,6 +214,30 @@ void Engine::doJiggle(const Instant& now) {
     if (p.showIconOnJiggle)
         m_ports.overlay.flash();
     setStatus(QStringLiteral("Trabajando · movió recién"));
+}
+
+void Engine::recordMovement(const Instant& now, Action action) {
+    if (!m_ports.idle.available()) {
+        m_activity.moved(now, action, std::nullopt);
+        return;
+    }
+    // The tick has just read the idle time; "try now" between ticks reads it afresh, since the
+    // click on the button is itself input.
+    m_activity.moved(now, action, m_idleReadAt == now ? m_idleRead : m_ports.idle.idleSeconds());
+}
+
+void Engine::readBack(const Instant& now, double idle) {
+    const bool available = m_ports.idle.available();
+    if (m_activity.readBack(now, available ? std::optional<double>(idle) : std::nullopt))
+        m_dirty = true;
+    // Once per run: a session that ignores the movements keeps ignoring them, and a notification
+    // per movement would only bury the first.
+    if (m_activity.verdict() == Verdict::unverified && !m_unverifiedNoted) {
+        m_unverifiedNoted = true;
+        m_ports.notifier.send(QStringLiteral("La sesión no registra los movimientos"),
+                              QStringLiteral("La pantalla puede apagarse igual. «Ver diagnóstico», en el "
+                                             "panel de Morvane, da los detalles."));
+    }
 }
 
 } // namespace morvane

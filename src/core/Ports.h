@@ -33,6 +33,9 @@ public:
     virtual ~IdleTime() = default;
     // Seconds since the last input event of any kind on the session (0 when unknown).
     virtual double idleSeconds() = 0;
+    // Whether idleSeconds() reflects the session's idle time now; false means "cannot tell" (a
+    // session without an idle source, or one that has not answered yet). Never blocks.
+    virtual bool available() = 0;
 };
 
 class AccessibilityTrust {

@@ -214,9 +214,8 @@ DisplayPorts choosePorts(SessionKind kind, const PortContext& context) {
     return sessionOnlyPorts(context, false);
 }
 
-SessionKind recognise(const LinuxPorts::Options& options, const QDBusConnection& session) {
-    const SessionKind kind =
-        options.sessionKind ? *options.sessionKind : sessionKind(readSessionEnvironment(session));
+SessionKind recognise(const LinuxPorts::Options& options, const SessionEnvironment& environment) {
+    const SessionKind kind = options.sessionKind ? *options.sessionKind : sessionKind(environment);
     return kind == SessionKind::x11 && !options.useX11 ? SessionKind::none : kind;
 }
 
@@ -229,10 +228,11 @@ struct LinuxPorts::Impl {
                              QStringLiteral("morvane-session")))
         , system(connectBus(options.systemBusAddress, QDBusConnection::SystemBus,
                             QStringLiteral("morvane-system")))
-        , kind(recognise(options, session))
+        , environment(readSessionEnvironment(session))
+        , kind(recognise(options, environment))
         , activity(session)
         , notifier(store, session)
-        , sleepGuard(session)
+        , sleepGuard(session, system)
         , lock(system, session)
         , power(options.root)
         , disk(options.root)
@@ -253,6 +253,7 @@ struct LinuxPorts::Impl {
     DefaultsStore& defaults;
     QDBusConnection session;
     QDBusConnection system;
+    SessionEnvironment environment;
     SessionKind kind;
 
     SystemClock clock;
@@ -297,8 +298,16 @@ SessionKind LinuxPorts::sessionKind() const {
     return d->kind;
 }
 
+const SessionEnvironment& LinuxPorts::environment() const {
+    return d->environment;
+}
+
 LinuxPorts::Choices LinuxPorts::choices() const {
     return d->display.choices;
+}
+
+SessionSleepGuard& LinuxPorts::sleepGuard() {
+    return d->sleepGuard;
 }
 
 bool LinuxPorts::hasX11() const {

@@ -12,6 +12,7 @@ namespace morvane {
 
 class SettingsStore;
 class DefaultsStore;
+class SessionSleepGuard;
 
 // Builds the Linux adapter for every engine port, choosing by what the session offers: the kind
 // of display session (X11, or which Wayland compositor), a session bus, a system bus, a
@@ -52,8 +53,12 @@ public:
 
     // Which adapters were chosen, for the log and the tests.
     SessionKind sessionKind() const;
+    // What the kind was recognised from (read at construction).
+    const SessionEnvironment& environment() const;
     Choices choices() const;
     bool hasX11() const;
+    // The display-sleep inhibitions, service by service (for the diagnosis).
+    SessionSleepGuard& sleepGuard();
     bool hasSessionBus() const;
     bool hasSystemBus() const;
 

@@ -23,8 +23,10 @@ public:
     // Seconds since the last input the compositor saw; 0 while input is coming (less than a
     // second ago) and while the monitor is not known yet or gone.
     double idleSeconds() override;
-    // Whether the monitor has answered since it last appeared (for the log and the tests).
+    // Whether the monitor has answered since it last appeared.
     bool following() const;
+    // The same: before the first answer, or with Mutter gone, idleSeconds() means nothing.
+    bool available() override { return following(); }
 
 private Q_SLOTS:
     void onWatchFired(uint id);

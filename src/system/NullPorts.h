@@ -10,6 +10,7 @@ namespace morvane {
 class NullIdleTime final : public IdleTime {
 public:
     double idleSeconds() override { return 0; }
+    bool available() override { return false; }
 };
 
 class NullTrust final : public AccessibilityTrust {

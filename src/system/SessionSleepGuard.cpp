@@ -1,6 +1,7 @@
 #include "SessionSleepGuard.h"
 
 #include "DBusUtil.h"
+#include "LogindInhibitor.h"
 #include "X11Display.h"
 
 #include <QDBusMessage>
@@ -47,6 +48,9 @@ struct Inhibition {
     QVariantList arguments; // of Inhibit
 
     bool pending = false;
+    bool refused = false; // the last request failed at a service that is there
+    bool absent = false;  // the last request found no service
+    std::optional<bool> confirmed;
     std::optional<uint> cookie;
     QString cookiePath;
     // Counts the service's owners: a cookie from an owner that has left the bus means nothing.
@@ -56,8 +60,9 @@ struct Inhibition {
 } // namespace
 
 struct SessionSleepGuard::Impl {
-    explicit Impl(QDBusConnection bus)
+    Impl(QDBusConnection bus, QDBusConnection systemBus)
         : session(std::move(bus))
+        , logind(std::move(systemBus))
         , inhibitions{Inhibition(kScreenSaver, {kScreenSaverPaths.begin(), kScreenSaverPaths.end()},
                                  QStringLiteral("UnInhibit"), {QStringLiteral("Morvane"), kInhibitReason}),
                       Inhibition(kGnomeSession, {kGnomeSessionPath}, QStringLiteral("Uninhibit"),
@@ -79,7 +84,11 @@ struct SessionSleepGuard::Impl {
     void ownerChanged(Inhibition& inhibition, bool present);
     bool suspendX(bool suspend);
 
+    void confirmGnome(std::function<void(std::optional<bool>)> done);
+
     QDBusConnection session;
+    LogindInhibitor logind;
+    std::optional<bool> logindConfirmed;
     std::array<Inhibition, 2> inhibitions;
     QDBusServiceWatcher watcher; // also the context of every reply handler
     bool wanted = false;
@@ -107,6 +116,11 @@ void SessionSleepGuard::Impl::taken(Inhibition& inhibition, size_t pathIndex, qu
     inhibition.pending = false;
     const bool sameOwner = owner == inhibition.owner;
     const auto cookie = uintReply(reply);
+    const QDBusError error(reply);
+    inhibition.absent =
+        !cookie && (error.type() == QDBusError::ServiceUnknown ||
+                    error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"));
+    inhibition.refused = !cookie && !inhibition.absent;
     if (cookie && sameOwner) {
         if (wanted && !inhibition.cookie) {
             inhibition.cookie = cookie;
@@ -121,7 +135,7 @@ void SessionSleepGuard::Impl::taken(Inhibition& inhibition, size_t pathIndex, qu
         return;
     if (!sameOwner)
         take(inhibition, 0);
-    else if (isUnknownTarget(QDBusError(reply)) && pathIndex + 1 < inhibition.paths.size())
+    else if (isUnknownTarget(error) && pathIndex + 1 < inhibition.paths.size())
         take(inhibition, pathIndex + 1);
 }
 
@@ -129,6 +143,7 @@ void SessionSleepGuard::Impl::release(Inhibition& inhibition) {
     if (inhibition.cookie)
         sendRelease(inhibition, inhibition.cookiePath, *inhibition.cookie);
     inhibition.cookie.reset();
+    inhibition.confirmed.reset();
 }
 
 void SessionSleepGuard::Impl::sendRelease(const Inhibition& inhibition, const QString& path, uint cookie) {
@@ -171,7 +186,10 @@ bool SessionSleepGuard::Impl::suspendX(bool suspend) {
 }
 
 SessionSleepGuard::SessionSleepGuard(QDBusConnection session)
-    : d(std::make_unique<Impl>(std::move(session))) {}
+    : SessionSleepGuard(std::move(session), QDBusConnection(QString())) {}
+
+SessionSleepGuard::SessionSleepGuard(QDBusConnection session, QDBusConnection system)
+    : d(std::make_unique<Impl>(std::move(session), std::move(system))) {}
 
 SessionSleepGuard::~SessionSleepGuard() {
     // Requests still in flight lose their handler with the watcher; their services drop the
@@ -187,6 +205,9 @@ void SessionSleepGuard::set(bool on) {
         else if (!inhibition.pending && !inhibition.cookie)
             d->take(inhibition, 0);
     }
+    d->logind.set(on);
+    if (!on)
+        d->logindConfirmed.reset();
     if (on != d->xSuspended)
         d->xSuspended = d->suspendX(on) && on;
 }
@@ -195,6 +216,65 @@ bool SessionSleepGuard::active() const {
     return d->xSuspended ||
            std::any_of(d->inhibitions.begin(), d->inhibitions.end(),
                        [](const Inhibition& inhibition) { return inhibition.cookie.has_value(); });
+}
+
+std::vector<InhibitionStatus> SessionSleepGuard::inhibitions() const {
+    std::vector<InhibitionStatus> out;
+    for (const Inhibition& inhibition : d->inhibitions) {
+        InhibitionState state = InhibitionState::off;
+        if (d->wanted) {
+            if (inhibition.cookie)
+                state = InhibitionState::held;
+            else if (inhibition.pending)
+                state = InhibitionState::asking;
+            else if (inhibition.absent)
+                state = InhibitionState::absent;
+            else if (inhibition.refused)
+                state = InhibitionState::refused;
+        }
+        out.push_back({inhibition.service, state, inhibition.confirmed});
+    }
+    out.push_back({QStringLiteral("org.freedesktop.login1"), d->logind.state(), d->logindConfirmed});
+    const InhibitionState x = !d->wanted      ? InhibitionState::off
+                              : d->xSuspended ? InhibitionState::held
+                                              : InhibitionState::absent;
+    out.push_back({QStringLiteral("X11"), x, std::nullopt});
+    return out;
+}
+
+void SessionSleepGuard::Impl::confirmGnome(std::function<void(std::optional<bool>)> done) {
+    QDBusMessage m =
+        methodCall(kGnomeSession, kGnomeSessionPath, kGnomeSession, QStringLiteral("IsInhibited"));
+    m << kGnomeInhibitIdle;
+    auto* call = new QDBusPendingCallWatcher(session.asyncCall(m, kCallTimeoutMs), &watcher);
+    QObject::connect(call, &QDBusPendingCallWatcher::finished, &watcher,
+                     [done](QDBusPendingCallWatcher* call) {
+                         call->deleteLater();
+                         const auto value = firstArgument(call->reply());
+                         done(value ? boolValue(*value) : std::nullopt);
+                     });
+}
+
+void SessionSleepGuard::confirm(std::function<void()> done) {
+    if (!d->wanted) {
+        done();
+        return;
+    }
+    // Both answers come back on this thread; the last one to arrive calls `done`.
+    auto remaining = std::make_shared<int>(2);
+    const auto answered = [remaining, done] {
+        if (--*remaining == 0)
+            done();
+    };
+    Inhibition& gnome = d->inhibitions[1];
+    d->confirmGnome([this, &gnome, answered](std::optional<bool> inhibited) {
+        gnome.confirmed = d->wanted ? inhibited : std::nullopt;
+        answered();
+    });
+    d->logind.confirm([this, answered](std::optional<bool> listed) {
+        d->logindConfirmed = d->wanted ? listed : std::nullopt;
+        answered();
+    });
 }
 
 } // namespace morvane

@@ -54,6 +54,10 @@ double WlrIdleTime::idleSeconds() {
     return m_client.idleSeconds();
 }
 
+bool WlrIdleTime::available() {
+    return m_client.hasIdleProtocol() && m_client.alive();
+}
+
 bool WlrTrust::trusted() {
     return m_client.virtualPointers() && m_client.alive();
 }

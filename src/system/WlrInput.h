@@ -28,6 +28,8 @@ public:
     explicit WlrIdleTime(WlrClient& client)
         : m_client(client) {}
     double idleSeconds() override;
+    // The compositor offers an idle protocol and our connection to it holds.
+    bool available() override;
 
 private:
     WlrClient& m_client;

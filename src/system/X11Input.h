@@ -15,6 +15,8 @@ public:
     X11IdleTime();
     // One round trip; 0 when the server or the extension is missing.
     double idleSeconds() override;
+    // The server offers MIT-SCREEN-SAVER (fixed for the connection's life).
+    bool available() override { return m_hasExtension; }
 
 private:
     X11Display m_display;

@@ -120,6 +120,10 @@ protected:
             rig.calls << QStringLiteral("quit");
             serviceBus.unregisterService(AppService::kName);
         };
+        // The shell's diagnosis, replaced by a text the test chooses.
+        rig.actions.diagnose = [this](std::function<void(const QString&, bool)> done) {
+            done(diagnosis, !diagnosis.contains(cli::kProblemMark));
+        };
         adaptor->setActions(rig.actions);
         ASSERT_TRUE(service->claim());
         rig.start();
@@ -131,6 +135,7 @@ protected:
     }
 
     test::UiRig rig;
+    QString diagnosis;
     QDBusConnection serviceBus{QString()};
     std::unique_ptr<AppService> service;
 };
@@ -192,11 +197,13 @@ TEST_F(ControlTest, EachCommandGoesThroughTheEngineAndTheShell) {
 }
 
 TEST_F(ControlTest, StatusPrintsThePopoversLines) {
-    EXPECT_EQ(morvane({"--status"}).out, QStringLiteral("Apagado\n"));
+    const QString unchecked = QStringLiteral("Todavía no se comprobó ningún movimiento\n");
+    EXPECT_EQ(morvane({"--status"}).out, QStringLiteral("Apagado\n") + unchecked);
     rig.engine->activate(at(12, 30));
     rig.engine->schedule(at(14), at(15));
     EXPECT_EQ(morvane({"--status"}).out,
-              QStringLiteral("Activo\nSe apaga en 30:00 (12:30)\nSe enciende a las 14:00 hasta las 15:00\n"));
+              QStringLiteral("Activo\nSe apaga en 30:00 (12:30)\nSe enciende a las 14:00 hasta las 15:00\n") +
+                  unchecked);
 
     // Inside the default weekday schedule (Wednesday 12:00), paused.
     rig.prefs([](Prefs& p) { p.schedulesEnabled = true; });
@@ -205,7 +212,8 @@ TEST_F(ControlTest, StatusPrintsThePopoversLines) {
     rig.engine->pause(300);
     const Outcome o = morvane({"--status"});
     EXPECT_EQ(o.code, cli::kExitOk);
-    EXPECT_EQ(o.out, QStringLiteral("En pausa\nEn pausa, vuelve en 5:00\nHorario laboral hasta las 18:00\n"));
+    EXPECT_EQ(o.out, QStringLiteral("En pausa\nEn pausa, vuelve en 5:00\nHorario laboral hasta las 18:00\n") +
+                         unchecked);
 }
 
 TEST_F(ControlTest, BadInputIsRefusedAndChangesNothing) {
@@ -274,6 +282,33 @@ TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
     EXPECT_EQ(property("enabled"), QVariant(false));
 }
 
+TEST_F(ControlTest, VerdictReachesScriptsAndTheDiagnosisSetsTheExitCode) {
+    PropertiesLog log;
+    ASSERT_TRUE(client.connect(
+        AppService::kName, AppService::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"), &log, SLOT(changed(QString, QVariantMap, QStringList))));
+    EXPECT_EQ(property("verified").toString(), QStringLiteral("unknown"));
+    rig.moveEveryTwoSeconds();
+    rig.engine->setEnabled(true);
+    ASSERT_TRUE(rig.tickUntil(Verdict::verified));
+    const qint64 movedAt = rig.jiggler.movements.at(0).at.toMSecsSinceEpoch();
+    ASSERT_TRUE(
+        test::waitUntil([&] { return !log.changes.isEmpty() && log.changes.last().contains("verified"); }));
+    EXPECT_EQ(log.changes.last().value("verified"), QVariant(QStringLiteral("verified")));
+    EXPECT_EQ(log.changes.last().value("lastVerified").toLongLong(), movedAt);
+    EXPECT_EQ(property("lastVerified").toLongLong(), movedAt);
+    EXPECT_TRUE(morvane({"--status"}).out.endsWith("\nLa sesión registró el último movimiento (hace 1 s)\n"));
+
+    // The instance's report as it stands; a failed check makes the exit code 4.
+    for (const auto& [text, code] : {std::pair{"Morvane\n✓ Movimientos\n", cli::kExitOk},
+                                     std::pair{"Morvane\n✓ Movimientos\n✗ Permiso\n", cli::kExitProblems}}) {
+        diagnosis = QString::fromUtf8(text);
+        const Outcome o = morvane({"--diagnose"});
+        EXPECT_EQ(o.code, code) << o.err.toStdString();
+        EXPECT_EQ(o.out, diagnosis);
+    }
+}
+
 // No instance on the bus, or no bus at all: one line, exit 3.
 TEST_F(ControlTestBase, WithoutARunningInstanceItSaysSo) {
     for (const QStringList& arguments :
@@ -285,6 +320,14 @@ TEST_F(ControlTestBase, WithoutARunningInstanceItSaysSo) {
     const Outcome noBus = morvane({"--toggle"}, QStringLiteral("unix:path=") + home.filePath("no-bus"));
     EXPECT_EQ(noBus.code, cli::kExitNotRunning);
     EXPECT_EQ(noBus.err.count('\n'), 1) << noBus.err.toStdString();
+
+    // The diagnosis then probes the session itself: without a display there is no idle source.
+    const Outcome probe = morvane({"--diagnose"});
+    EXPECT_EQ(probe.code, cli::kExitProblems) << probe.err.toStdString();
+    EXPECT_TRUE(probe.out.startsWith(QStringLiteral("Morvane "))) << probe.out.toStdString();
+    EXPECT_TRUE(probe.out.contains(QStringLiteral("no está en marcha")));
+    EXPECT_TRUE(
+        probe.out.contains(QStringLiteral("✗ Inactividad de la sesión: no se puede leer (NullIdleTime)")));
 
     const Outcome help = morvane({"--help"});
     EXPECT_EQ(help.code, cli::kExitOk);
@@ -298,7 +341,9 @@ TEST_F(ControlTestBase, TheRealProgramObeysItsCommandLine) {
     QDir().mkpath(home.filePath(QStringLiteral("morvane")));
     QFile conf(home.filePath(QStringLiteral("morvane/morvane.conf")));
     ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-    conf.write("[General]\nonboarded=true\nprefs.v1=\"{\\\"autoCheckUpdates\\\":false}\"\n");
+    // Zen every two seconds, whatever the X server's idle time: the session soon registers one.
+    conf.write("[General]\nonboarded=true\nprefs.v1=\"{\\\"autoCheckUpdates\\\":false,\\\"interval\\\":2,"
+               "\\\"mode\\\":\\\"zen\\\",\\\"policy\\\":\\\"always\\\"}\"\n");
     conf.close();
 
     QProcess app;
@@ -324,7 +369,7 @@ TEST_F(ControlTestBase, TheRealProgramObeysItsCommandLine) {
     Outcome status = morvane({"--status"});
     EXPECT_EQ(status.code, cli::kExitOk);
     const QStringList lines = status.out.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2) << status.out.toStdString();
+    ASSERT_EQ(lines.size(), 3) << status.out.toStdString();
     // The engine's own line: it depends on the X server's idle time by now.
     EXPECT_NE(lines[0], QStringLiteral("Apagado"));
     // After 23:30 the stop falls on the next day, which the time then names ("mié 00:02").
@@ -334,9 +379,24 @@ TEST_F(ControlTestBase, TheRealProgramObeysItsCommandLine) {
                     .hasMatch())
         << lines[1].toStdString();
 
+    // The X server counts the movements: the verdict, then the report naming adapters and verdict.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            return morvane({"--status"})
+                .out.contains(QStringLiteral("La sesión registró el último movimiento"));
+        },
+        15000));
+    const Outcome report = morvane({"--diagnose"});
+    EXPECT_EQ(report.code, cli::kExitOk) << report.out.toStdString();
+    for (const char* expected :
+         {"en marcha, activado", "X11IdleTime", "X11Jiggler", "Movimientos (verified)"})
+        EXPECT_TRUE(report.out.contains(QLatin1String(expected))) << expected << "\n"
+                                                                  << report.out.toStdString();
+
     EXPECT_EQ(morvane({"--off"}).code, cli::kExitOk);
     status = morvane({"--status"});
-    EXPECT_EQ(status.out, QStringLiteral("Apagado\n"));
+    EXPECT_TRUE(status.out.startsWith(QStringLiteral("Apagado\nLa sesión registró el último movimiento")))
+        << status.out.toStdString();
 
     const Outcome quit = morvane({"--quit"});
     EXPECT_EQ(quit.code, cli::kExitOk) << quit.err.toStdString();

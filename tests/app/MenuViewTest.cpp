@@ -156,6 +156,30 @@ TEST_F(MenuViewTest, PermissionBannerByMode) {
     EXPECT_EQ(view->sizeHint().width(), MenuView::kWidth);
 }
 
+TEST_F(MenuViewTest, ActivityBannerWhileTheSessionIgnoresTheMovements) {
+    rig.moveEveryTwoSeconds();
+    rig.jiggler.registers = false;
+    rig.start();
+    build();
+    rig.engine->setEnabled(true);
+    rig.ticks(6); // two movements read back, not yet a verdict
+    EXPECT_FALSE(shown("activityBanner"));
+    ASSERT_TRUE(rig.tickUntil(Verdict::unverified));
+    EXPECT_TRUE(shown("activityBanner"));
+    EXPECT_EQ(find<QLabel>("activityBannerText")->text(),
+              "La sesión no está registrando los movimientos: la pantalla puede apagarse igual.");
+    auto* diagnose = find<QAbstractButton>("diagnoseButton");
+    EXPECT_EQ(diagnose->text(), "Ver diagnóstico");
+    EXPECT_EQ(diagnose->accessibleName(), "Ver el diagnóstico de Morvane");
+    click("diagnoseButton");
+    EXPECT_EQ(rig.calls, QStringList{"showDiagnosis"});
+
+    // It goes by itself once a movement registers again.
+    rig.jiggler.registers = true;
+    ASSERT_TRUE(rig.tickUntil(Verdict::verified));
+    EXPECT_FALSE(shown("activityBanner"));
+}
+
 TEST_F(MenuViewTest, ButtonsCallTheApplication) {
     rig.trust.answer = false;
     rig.start();

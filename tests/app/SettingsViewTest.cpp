@@ -437,5 +437,29 @@ TEST(ConditionsTab, StateNowFollowsTheEnginesReason) {
     EXPECT_EQ(text->text(), "Con la configuración actual, puede mover");
 }
 
+TEST(ConditionsTab, StateNowSaysWhetherTheSessionRegistersTheMovements) {
+    SettingsRig rig;
+    rig.moveEveryTwoSeconds();
+    rig.open(SettingsTab::conditions);
+    rig.start();
+    auto* text = rig.find<QLabel>("activityText");
+    auto* symbol = rig.find<SymbolLabel>("activitySymbol");
+    EXPECT_EQ(text->text(), "Todavía no se comprobó ningún movimiento");
+    EXPECT_EQ(symbol->symbol(), Symbol::pauseCircle);
+
+    rig.engine->setEnabled(true);
+    ASSERT_TRUE(rig.tickUntil(Verdict::verified));
+    EXPECT_EQ(text->text(), "La sesión registró el último movimiento (hace 1 s)");
+    EXPECT_EQ(symbol->color(), theme::green());
+    rig.jiggler.registers = false;
+    ASSERT_TRUE(rig.tickUntil(Verdict::unverified));
+    EXPECT_EQ(text->text(), "La sesión no está registrando los movimientos");
+    EXPECT_EQ(symbol->symbol(), Symbol::warningTriangle);
+
+    rig.idle.answers = false;
+    ASSERT_TRUE(rig.tickUntil(Verdict::unknown));
+    EXPECT_EQ(text->text(), "No se puede comprobar si la sesión registra los movimientos");
+}
+
 } // namespace
 } // namespace morvane::test

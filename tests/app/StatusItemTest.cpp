@@ -259,5 +259,42 @@ TEST_F(StatusItemTest, RegistersAgainWhenThePanelRestarts) {
     EXPECT_EQ(controller->host(), StatusController::Host::statusNotifier);
 }
 
+class SignalCounter : public QObject {
+    Q_OBJECT
+public:
+    int count = 0;
+public Q_SLOTS:
+    void hit() { ++count; }
+};
+
+TEST_F(StatusItemTest, ToolTipSaysWhetherTheSessionRegistersTheMovements) {
+    SignalCounter announced;
+    ASSERT_TRUE(panelBus.connect(service, StatusNotifierItem::kItemPath, kItemInterface,
+                                 QStringLiteral("NewToolTip"), &announced, SLOT(hit())));
+    const auto tip = [&] {
+        return qdbus_cast<SniToolTip>(property(QStringLiteral("ToolTip")).value<QDBusArgument>()).text;
+    };
+    EXPECT_EQ(tip(), QStringLiteral("Apagado\nTodavía no se comprobó ningún movimiento"));
+
+    rig.moveEveryTwoSeconds();
+    rig.engine->setEnabled(true);
+    ASSERT_TRUE(rig.tickUntil(Verdict::verified));
+    settle();
+    const QString line = QStringLiteral("La sesión registró el último movimiento (hace 1 s)");
+    EXPECT_EQ(tip(), QStringLiteral("Activo\n") + line);
+    EXPECT_EQ(controller->shownToolTip(), QStringLiteral("Activo\n") + line);
+    ASSERT_TRUE(test::waitUntil([&] { return announced.count > 0; }));
+
+    // The age is read fresh by the panel; a tick that changes nothing else announces nothing.
+    const int before = announced.count;
+    rig.tick();
+    settle();
+    EXPECT_EQ(tip(), QStringLiteral("Activo\nLa sesión registró el último movimiento (hace 2 s)"));
+    test::waitUntil([] { return false; }, 100);
+    EXPECT_EQ(announced.count, before);
+}
+
 } // namespace
 } // namespace morvane
+
+#include "StatusItemTest.moc"

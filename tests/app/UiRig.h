@@ -17,7 +17,7 @@ namespace morvane::test {
 
 struct UiRig : Rig {
     // Every call the views made through the actions, in order: "closePopover", "showSettings:N",
-    // "quit", "requestPermission", "resetPermission", "relaunch".
+    // "quit", "requestPermission", "resetPermission", "relaunch", "showDiagnosis".
     QStringList calls;
     AppActions actions;
     std::unique_ptr<Updater> updater;
@@ -31,8 +31,9 @@ struct UiRig : Rig {
         actions.requestPermission = [this] { calls << QStringLiteral("requestPermission"); };
         actions.resetPermission = [this] { calls << QStringLiteral("resetPermission"); };
         actions.relaunch = [this] { calls << QStringLiteral("relaunch"); };
-        updater = std::make_unique<Updater>(*store, notifier, [this](const QString&) { calls << "relaunch"; },
-                                            options);
+        actions.showDiagnosis = [this] { calls << QStringLiteral("showDiagnosis"); };
+        updater = std::make_unique<Updater>(
+            *store, notifier, [this](const QString&) { calls << "relaunch"; }, options);
     }
 
     static UpdaterOptions unreachableFeed() {

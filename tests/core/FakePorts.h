@@ -53,10 +53,16 @@ public:
     explicit FakeIdle(const FakeClock& clock)
         : clock(clock)
         , lastInput(clock.t) {}
-    double idleSeconds() override { return std::max(0.0, instant::secondsBetween(lastInput, clock.now())); }
+    double idleSeconds() override {
+        ++reads;
+        return answers ? std::max(0.0, instant::secondsBetween(lastInput, clock.now())) : 0.0;
+    }
+    bool available() override { return answers; }
     void userInput() { lastInput = clock.now(); }
     const FakeClock& clock;
     Instant lastInput;
+    bool answers = true; // false: a session without an idle source
+    int reads = 0;
 };
 
 class FakeTrust final : public AccessibilityTrust {
@@ -146,11 +152,13 @@ public:
     // Like the real thing, a movement resets the session's idle time a moment later.
     void perform(JiggleMode mode, double distance, bool randomize) override {
         movements.push_back({mode, distance, randomize, idle.clock.now()});
-        idle.lastInput = instant::plusSeconds(idle.clock.now(), ownInputDelay);
+        if (registers)
+            idle.lastInput = instant::plusSeconds(idle.clock.now(), ownInputDelay);
     }
     void declareActivity() override { ++declarations; }
     FakeIdle& idle;
     double ownInputDelay = 0.06;
+    bool registers = true; // false: a session that ignores our input
     std::vector<Movement> movements;
     int declarations = 0;
 };
@@ -343,6 +351,24 @@ struct Rig : FakeMachine {
     void ticks(int n) {
         for (int i = 0; i < n; ++i)
             tick();
+    }
+
+    // Zen movements every two seconds, the user away for five minutes.
+    void moveEveryTwoSeconds() {
+        prefs([](Prefs& p) {
+            p.interval = 2;
+            p.mode = JiggleMode::zen;
+            p.policy = TriggerPolicy::always;
+            p.randomize = false;
+        });
+        idle.lastInput = instant::plusSeconds(clock.t, -300);
+    }
+
+    // Ticks until the engine's verdict is `verdict`, at most `ticks` times; answers whether it came.
+    bool tickUntil(Verdict verdict, int ticks = 30) {
+        for (int i = 0; i < ticks && engine->activityCheck().verdict() != verdict; ++i)
+            tick();
+        return engine->activityCheck().verdict() == verdict;
     }
 
     std::optional<RunState::Numbers> storedState() const {

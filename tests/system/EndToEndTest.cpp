@@ -1,11 +1,14 @@
 // The real engine on the real adapters: an Xvfb server with a window manager, private session and
-// system buses with python-dbusmock's notification daemon and logind.
+// system buses with python-dbusmock's notification daemon and logind; the popover over it.
 
 #include "Engine.h"
 #include "FakePorts.h"
 #include "LinuxPorts.h"
+#include "MenuView.h"
+#include "QtPorts.h"
 #include "SettingsStore.h"
 #include "TestServers.h"
+#include "Updater.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +47,28 @@ ScreenSaverState screenSaver() {
     XFree(info);
     XCloseDisplay(display);
     return out;
+}
+
+// A movement adapter that posts nothing (until told to hand over to a real one): the session's
+// idle time must show that nothing happened.
+class SilentJiggler final : public Jiggler {
+public:
+    Jiggler* real = nullptr;
+    void perform(JiggleMode mode, double distance, bool randomize) override {
+        if (real)
+            real->perform(mode, distance, randomize);
+    }
+    void declareActivity() override {
+        if (real)
+            real->declareActivity();
+    }
+};
+
+EnginePorts withJiggler(EnginePorts p, Jiggler& jiggler) {
+    return EnginePorts{p.clock,       p.idle,     p.trust,      p.screenLock, p.power,
+                       p.disk,        p.audio,    p.apps,       p.cpu,        jiggler,
+                       p.overlay,     p.notifier, p.sleepGuard, p.hotKeys,    p.lockEvents,
+                       p.termination, p.random,   p.ticker,     p.defaults};
 }
 
 class EndToEnd : public ::testing::Test {
@@ -159,4 +184,90 @@ TEST_F(EndToEnd, LogindLockBlocksMovementAndSwitchingNotifies) {
     EXPECT_EQ(calls[0].second.value(3).toString(), "Morvane activado");
     EXPECT_EQ(calls[0].second.value(4).toString(), "Con el atajo de teclado");
     QDBusConnection::disconnectFromBus(control.name());
+}
+
+TEST_F(EndToEnd, TheXServersIdleTimeJudgesEveryMovement) {
+    DBusMock notifications(session, {QStringLiteral("--template"), QStringLiteral("notification_daemon")},
+                           QStringLiteral("org.freedesktop.Notifications"));
+    ASSERT_TRUE(notifications.ok());
+    store->update([](Prefs& p) {
+        p.interval = 2;
+        p.policy = TriggerPolicy::always;
+        p.randomize = false;
+        p.preventDisplaySleep = false;
+        p.hotkey = false;
+    });
+    LinuxPorts ports(*store, defaults, options());
+    ASSERT_TRUE(ports.hasX11());
+    const auto verdict = [](const Engine& e) { return e.activityCheck().verdict(); };
+    const auto readBackAfter = [](const Engine& e, qint64 count) {
+        return e.jiggleCount() > count && e.activityCheck().recent().back().readAt.has_value();
+    };
+
+    // The real movements, standard and zen: registered from the first or second one on.
+    for (const JiggleMode mode : {JiggleMode::standard, JiggleMode::zen}) {
+        store->update([mode](Prefs& p) { p.mode = mode; });
+        Engine engine(*store, ports.ports());
+        engine.start();
+        engine.setEnabled(true);
+        ASSERT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::verified; }, 10000));
+        EXPECT_LE(engine.jiggleCount(), 2) << toText(mode).toStdString();
+    }
+
+    // Behind the real idle source, a movement adapter that posts nothing: unverified after three,
+    // the popover's banner, one notification.
+    SilentJiggler silent;
+    Engine engine(*store, withJiggler(ports.ports(), silent));
+    Updater updater(
+        *store, ports.ports().notifier, [](const QString&) {},
+        UpdaterOptions{QUrl(QStringLiteral("https://127.0.0.1:9/appcast.json"))});
+    SystemClock clock;
+    MenuView popover(engine, *store, updater, clock, MenuView::defaultQuick(), AppActions{});
+    popover.show();
+    QWidget* banner = popover.findChild<QWidget*>(QStringLiteral("activityBanner"));
+    engine.start();
+    engine.setEnabled(true);
+    ASSERT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::unverified; }, 15000));
+    EXPECT_LE(engine.jiggleCount(), 4);
+    EXPECT_TRUE(banner->isVisible());
+
+    // The user's own input right before the movements proves nothing either way. It starts just
+    // after a readback, so that no movement is waiting for its read when it comes.
+    ASSERT_TRUE(waitUntil([&, count = engine.jiggleCount()] { return readBackAfter(engine, count); }, 8000));
+    const qint64 before = engine.jiggleCount();
+    waitUntil(
+        [&] {
+            run(QStringLiteral("xdotool"), {QStringLiteral("mousemove_relative"), QStringLiteral("--"),
+                                            QStringLiteral("1"), QStringLiteral("1")});
+            return readBackAfter(engine, before + 1);
+        },
+        15000);
+    QList<Readback::Outcome> outcomes;
+    for (const Readback& r : engine.activityCheck().recent())
+        outcomes << r.outcome;
+    EXPECT_TRUE(outcomes.contains(Readback::Outcome::userPresent));
+    EXPECT_FALSE(outcomes.contains(Readback::Outcome::registered));
+    EXPECT_EQ(verdict(engine), Verdict::unverified);
+
+    // A real movement later clears it, and the banner goes; still one notification.
+    silent.real = &ports.ports().jiggler;
+    EXPECT_TRUE(waitUntil([&] { return verdict(engine) == Verdict::verified; }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return banner->isHidden(); }));
+    const auto notes = notifications.calls(QStringLiteral("/org/freedesktop/Notifications"));
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_EQ(notes[0].second.value(3).toString(), QStringLiteral("La sesión no registra los movimientos"));
+
+    // Without an idle source (the null adapters) nothing can be told, and no banner says otherwise.
+    LinuxPorts::Options noX = options();
+    noX.useX11 = false;
+    LinuxPorts blind(*store, defaults, noX);
+    Engine unknowing(*store, blind.ports());
+    MenuView blindPopover(unknowing, *store, updater, clock, MenuView::defaultQuick(), AppActions{});
+    blindPopover.show();
+    unknowing.start();
+    unknowing.setEnabled(true);
+    ASSERT_TRUE(waitUntil([&] { return readBackAfter(unknowing, 2); }, 12000));
+    EXPECT_EQ(verdict(unknowing), Verdict::unknown);
+    EXPECT_TRUE(unknowing.activityCheck().noIdleSource());
+    EXPECT_TRUE(blindPopover.findChild<QWidget*>(QStringLiteral("activityBanner"))->isHidden());
 }

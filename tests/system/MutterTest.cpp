@@ -1,6 +1,7 @@
 // The GNOME Wayland adapters against a real headless Mutter on a private bus: idle time from the
 // idle monitor, input through remote-desktop sessions (seen by a Wayland client of the test's),
-// the session's life, and the real engine keeping the compositor's idle time down.
+// the session's life, the real engine keeping the compositor's idle time down, and the real
+// program judging its movements by Mutter's idle time, with remote desktop offered or refused.
 
 #include "Engine.h"
 #include "FakePorts.h"
@@ -14,8 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRectF>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <linux/input-event-codes.h>
 
@@ -308,6 +314,10 @@ TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
     engine.start();
     engine.setEnabled(true);
     ASSERT_TRUE(waitUntil([&] { return engine.jiggleCount() > 0; }, 8000));
+    // Mutter's idle monitor sees the remote-desktop input: registered within two movements.
+    const auto verdict = [&] { return engine.activityCheck().verdict(); };
+    ASSERT_TRUE(waitUntil([&] { return verdict() == Verdict::verified; }, 8000));
+    EXPECT_LE(engine.jiggleCount(), 2);
 
     QElapsedTimer clock;
     clock.start();
@@ -318,6 +328,7 @@ TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
             worstIdle = std::max(worstIdle, mutter->idletimeMs());
             // The engine tells its own movements from the user's through the compositor's idle time.
             sawWorking = sawWorking || engine.working();
+            EXPECT_EQ(verdict(), Verdict::verified);
             return clock.elapsed() > 15000;
         },
         20000);
@@ -327,6 +338,83 @@ TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {
 
     engine.setEnabled(false);
     EXPECT_TRUE(idleFor(5000, 9000)) << "switched off, the compositor's idle time grows";
+}
+
+// Mutter without remote desktop for us (its name is held by a service that refuses every session):
+// the real program, natively on Mutter with its command-line client beside it, never says
+// "verified", and its diagnosis fails naming the adapters and the verdict.
+TEST(MutterRefused, TheRealProgramIsNeverVerifiedAndItsDiagnosisFails) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    const QString name = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+    const QString path = QStringLiteral("/org/gnome/Mutter/RemoteDesktop");
+    DBusMock refusing(bus, {name, path, name}, name);
+    ASSERT_TRUE(refusing.ok());
+    ASSERT_TRUE(refusing.addMethod(path, name, QStringLiteral("CreateSession"), QString(),
+                                   QStringLiteral("o"),
+                                   QStringLiteral("raise dbus.exceptions.DBusException('refused', "
+                                                  "name='org.freedesktop.DBus.Error.AccessDenied')")));
+    HeadlessMutter mutter(bus);
+    ASSERT_TRUE(mutter.ok());
+
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath(QStringLiteral("morvane")));
+    QFile conf(home.filePath(QStringLiteral("morvane/morvane.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(R"([General]
+onboarded=true
+prefs.v1="{\"autoCheckUpdates\":false,\"interval\":2,\"mode\":\"standard\",\"policy\":\"always\",\"preventDisplaySleep\":false}"
+)");
+    conf.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const std::pair<const char*, QString> variables[] = {
+        {"DBUS_SESSION_BUS_ADDRESS", bus.address()},
+        {"XDG_CONFIG_HOME", home.path()},
+        {"XDG_RUNTIME_DIR", QFileInfo(mutter.socketPath()).absolutePath()},
+        {"WAYLAND_DISPLAY", mutter.socketPath()},
+        {"XDG_SESSION_TYPE", QStringLiteral("wayland")},
+        {"XDG_CURRENT_DESKTOP", QStringLiteral("GNOME")}};
+    for (const auto& [variable, value] : variables)
+        env.insert(QString::fromLatin1(variable), value);
+    const QString program = QStringLiteral(MORVANE_APP_BUNDLE "/bin/morvane");
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.start(program, {});
+    const auto stop = qScopeGuard([&] {
+        app.terminate();
+        app.waitForFinished(5000);
+    });
+    // `morvane arguments`: its exit code (-1 when it did not finish) and its output.
+    const auto morvane = [&](const QString& argument, QString* out = nullptr) {
+        QProcess client;
+        client.setProcessEnvironment(env);
+        client.start(program, {argument});
+        const bool done = client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit;
+        if (out)
+            *out = QString::fromUtf8(client.readAllStandardOutput());
+        return done ? client.exitCode() : -1;
+    };
+    ASSERT_TRUE(waitUntil([&] { return morvane(QStringLiteral("--on")) == 0; }, 20000));
+
+    bool everVerified = false;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            QString status;
+            morvane(QStringLiteral("--status"), &status);
+            everVerified = everVerified || status.contains(QStringLiteral("registró"));
+            return status.contains(QStringLiteral("La sesión no está registrando los movimientos"));
+        },
+        30000));
+    EXPECT_FALSE(everVerified);
+    EXPECT_FALSE(refusing.calls(path).isEmpty()) << "a session was asked for";
+    QString report;
+    EXPECT_EQ(morvane(QStringLiteral("--diagnose"), &report), 4) << report.toStdString();
+    for (const char* expected :
+         {"GNOME Wayland", "MutterIdleTime", "✗ Permiso para mover el puntero: no concedido (MutterTrust)",
+          "✗ Movimientos (unverified)"})
+        EXPECT_TRUE(report.contains(QString::fromUtf8(expected))) << expected << "\n" << report.toStdString();
 }
 
 // Which adapters each kind of session gets, as the factory builds them on a private bus.

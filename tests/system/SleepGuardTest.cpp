@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 
 #include <X11/Xlib.h>
@@ -100,6 +101,26 @@ private:
 };
 
 using SleepGuardTest = SessionBusTest;
+
+// How many inhibitors logind lists for Morvane.
+int ourInhibitors(const QDBusConnection& system) {
+    const QDBusMessage reply = system.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("ListInhibitors")));
+    const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
+    int count = 0;
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString what, who, why, mode;
+        uint uid = 0, pid = 0;
+        list.beginStructure();
+        list >> what >> who >> why >> mode >> uid >> pid;
+        list.endStructure();
+        count += who == QStringLiteral("Morvane") ? 1 : 0;
+    }
+    list.endArray();
+    return count;
+}
 
 TEST_F(SleepGuardTest, TakesEachInhibitionOnceAndReleasesItOnce) {
     const auto saver = screenSaver();
@@ -224,6 +245,53 @@ TEST_F(SleepGuardTest, InhibitsThroughAServiceThatAppearsAfterSwitchingOn) {
     EXPECT_EQ(named(saver->calls(kLongPath), QStringLiteral("Inhibit")).size(), 1);
     guard.set(false);
     EXPECT_EQ(callsOnceThere(*saver, kLongPath, QStringLiteral("UnInhibit")).size(), 1);
+}
+
+TEST_F(SleepGuardTest, ReportsWhichServicesTookTheInhibitionAndWhatTheySayOfIt) {
+    test::PrivateBus system;
+    test::DBusMock logind(system, {QStringLiteral("--template"), QStringLiteral("logind")},
+                          QStringLiteral("org.freedesktop.login1"), true);
+    ASSERT_TRUE(logind.ok());
+    const auto saver = screenSaver();
+    ASSERT_TRUE(saver->addMethod(kLongPath, kScreenSaver, QStringLiteral("Inhibit"), QStringLiteral("ss"),
+                                 QStringLiteral("u"),
+                                 QStringLiteral("raise dbus.exceptions.DBusException('refused', "
+                                                "name='org.freedesktop.DBus.Error.AccessDenied')")));
+    // A session manager that hands out a cookie yet does not count the session as inhibited.
+    const auto gnome = gnomeSession();
+    ASSERT_TRUE(gnome->addMethod(kGnomePath, kGnomeSession, QStringLiteral("IsInhibited"),
+                                 QStringLiteral("u"), QStringLiteral("b"), QStringLiteral("ret = False")));
+    QDBusConnection systemConnection = system.connect(QStringLiteral("guard-system"));
+    {
+        SessionSleepGuard guard(connection, systemConnection);
+        using S = InhibitionState;
+        const auto report = [&] {
+            std::vector<std::pair<S, std::optional<bool>>> out;
+            for (const InhibitionStatus& status : guard.inhibitions())
+                out.emplace_back(status.state, status.confirmed);
+            return out;
+        };
+        const std::vector<std::pair<S, std::optional<bool>>> off(4, {S::off, std::nullopt});
+        EXPECT_EQ(report(), off);
+        guard.set(true);
+        bool confirmed = false;
+        ASSERT_TRUE(
+            test::waitUntil([&] { return report()[1].first == S::held && report()[2].first == S::held; }));
+        guard.confirm([&] { confirmed = true; });
+        ASSERT_TRUE(test::waitUntil([&] { return confirmed; }));
+        EXPECT_EQ(
+            report(),
+            (std::vector<std::pair<S, std::optional<bool>>>{
+                {S::refused, std::nullopt}, {S::held, false}, {S::held, true}, {S::absent, std::nullopt}}));
+        EXPECT_EQ(guard.inhibitions()[2].service, QStringLiteral("org.freedesktop.login1"));
+        EXPECT_EQ(ourInhibitors(systemConnection), 1);
+
+        // Closing logind's descriptor is the release: logind drops the inhibitor from its list.
+        guard.set(false);
+        EXPECT_EQ(report(), off);
+        EXPECT_TRUE(test::waitUntil([&] { return ourInhibitors(systemConnection) == 0; }));
+    }
+    QDBusConnection::disconnectFromBus(systemConnection.name());
 }
 
 // Reads the X screensaver's state from a connection of the test's own.
