@@ -21,7 +21,7 @@ namespace {
 
 // Long enough that ordinary use does not flood us with idle/resumed pairs, short enough that the
 // engine learns of the user's input within a tick.
-constexpr quint32 kIdleTimeoutMs = 1000;
+constexpr quint32 kDefaultIdleTimeoutMs = 1000;
 // The timeout kept only to declare activity through (when ext-idle-notify does the watching): long
 // enough that it never fires.
 constexpr quint32 kSimulatorTimeoutMs = 24 * 3600 * 1000;
@@ -38,12 +38,13 @@ struct WlrClient::Globals {
     std::unique_ptr<QSocketNotifier> notifier;
 
     QElapsedTimer clock;
+    quint32 idleTimeoutMs = kDefaultIdleTimeoutMs;
     bool idle = false;
     qint64 lastInputMs = 0; // on `clock`
 
     void markIdle() {
         idle = true;
-        lastInputMs = clock.elapsed() - qint64(kIdleTimeoutMs);
+        lastInputMs = clock.elapsed() - qint64(idleTimeoutMs);
     }
     void markResumed() {
         idle = false;
@@ -109,7 +110,7 @@ const org_kde_kwin_idle_timeout_listener kKdeIdleListener{&onKdeIdle, &onKdeResu
 
 } // namespace
 
-std::unique_ptr<WlrClient> WlrClient::connect(const QString& socket) {
+std::unique_ptr<WlrClient> WlrClient::connect(const QString& socket, int idleTimeoutMs) {
     const QByteArray name = socket.toLocal8Bit();
     wl_display* display = wl_display_connect(socket.isEmpty() ? nullptr : name.constData());
     if (!display)
@@ -118,6 +119,7 @@ std::unique_ptr<WlrClient> WlrClient::connect(const QString& socket) {
     // One round trip announces the globals; binding them needs no second one.
     if (wl_display_roundtrip(display) < 0)
         return nullptr;
+    client->m_globals->idleTimeoutMs = quint32(std::max(idleTimeoutMs, 1));
     client->setUpIdle();
     if (client->m_fakeInput)
         org_kde_kwin_fake_input_authenticate(client->m_fakeInput, "Morvane",
@@ -168,13 +170,13 @@ void WlrClient::setUpIdle() {
         return;
     if (g.idleNotifier) {
         g.idleNotification =
-            ext_idle_notifier_v1_get_idle_notification(g.idleNotifier, kIdleTimeoutMs, m_seat);
+            ext_idle_notifier_v1_get_idle_notification(g.idleNotifier, g.idleTimeoutMs, m_seat);
         ext_idle_notification_v1_add_listener(g.idleNotification, &kExtIdleListener, &g);
         // Its events are never asked for: without a listener they are dropped.
         if (g.kdeIdle)
             g.kdeSimulator = org_kde_kwin_idle_get_idle_timeout(g.kdeIdle, m_seat, kSimulatorTimeoutMs);
     } else if (g.kdeIdle) {
-        g.kdeTimeout = org_kde_kwin_idle_get_idle_timeout(g.kdeIdle, m_seat, kIdleTimeoutMs);
+        g.kdeTimeout = org_kde_kwin_idle_get_idle_timeout(g.kdeIdle, m_seat, g.idleTimeoutMs);
         org_kde_kwin_idle_timeout_add_listener(g.kdeTimeout, &kKdeIdleListener, &g);
     }
 }

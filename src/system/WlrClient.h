@@ -17,7 +17,7 @@ namespace morvane {
 // keeps their events flowing through a QSocketNotifier on the display's fd, so nothing ever waits
 // on the compositor from the engine's tick.
 //
-// Idle time is followed through an idle timeout of one second: ext-idle-notify-v1 where offered,
+// Idle time is followed through an idle timeout of one second (by default): ext-idle-notify-v1 where offered,
 // else org_kde_kwin_idle (KWin, wlroots before 0.16). "Idle" means no input for a second, so the
 // last input happened one second before the idle event; "resumed" means input now.
 //
@@ -27,8 +27,9 @@ class WlrClient : public QObject {
     Q_OBJECT
 public:
     // Connects to `socket` (a name in $XDG_RUNTIME_DIR or a path; empty: $WAYLAND_DISPLAY) and
-    // waits for the globals; null when no compositor answers.
-    static std::unique_ptr<WlrClient> connect(const QString& socket = {});
+    // waits for the globals; null when no compositor answers. `idleTimeoutMs` replaces the one
+    // second of the idle timeout (an observer of the seat may want a longer one).
+    static std::unique_ptr<WlrClient> connect(const QString& socket = {}, int idleTimeoutMs = 1000);
     ~WlrClient() override;
 
     // Whether the connection still works (a compositor that went away or killed us answers false).

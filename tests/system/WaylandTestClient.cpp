@@ -1,6 +1,5 @@
 #include "WaylandTestClient.h"
 
-#include "ext-idle-notify-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 #include <QDBusConnectionInterface>
@@ -25,8 +24,6 @@ namespace {
 const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
 const QString kIdleMonitor = QStringLiteral("org.gnome.Mutter.IdleMonitor");
 const QString kDisplayName = QStringLiteral("morvane-test");
-const QString kKWinSocket = QStringLiteral("morvane-kde");
-const QString kFakeInputEntry = QStringLiteral("data/applications/morvane-test-fake-input.desktop");
 
 bool registered(const QDBusConnection& bus, const QString& name) {
     const QDBusReply<bool> reply = bus.interface()->isServiceRegistered(name);
@@ -118,168 +115,58 @@ QStringList HeadlessMutter::remoteDesktopSessions() const {
 
 HeadlessKWin::HeadlessKWin(const PrivateBus& bus) {
     const QDir dir(m_dir.path());
-    if (!m_dir.isValid() || !bus.ok())
-        return;
     for (const char* folder : {"runtime", "data/applications", "config", "cache"})
         dir.mkpath(QString::fromLatin1(folder));
     QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    // The copy drops the file capability (extended attributes are not copied).
     const QString binary = dir.filePath(QStringLiteral("kwin_wayland"));
-    if (!QFile::copy(QStringLiteral("/usr/bin/kwin_wayland"), binary))
+    if (!bus.ok() || !QFile::copy(QStringLiteral("/usr/bin/kwin_wayland"), binary))
         return;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-         {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORM"})
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
     // Its settings (kwinrc, kglobalshortcutsrc) and application index stay in the test's folders.
-    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+    for (const char* folder : {"DATA", "CONFIG", "CACHE"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QLatin1String(folder)),
+                   dir.filePath(QString::fromLatin1(folder).toLower()));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    // Drawing with QPainter: the virtual backend has no GPU here.
-    env.insert(QStringLiteral("KWIN_COMPOSE"), QStringLiteral("Q"));
+    env.insert(QStringLiteral("KWIN_COMPOSE"), QStringLiteral("Q")); // QPainter: no GPU here
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(binary, {QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
-                             QStringLiteral("--socket"), kKWinSocket, QStringLiteral("--width"),
-                             QStringLiteral("1280"), QStringLiteral("--height"), QStringLiteral("800")});
-    if (!m_process.waitForStarted(5000))
-        return;
-    const QString controlName = QStringLiteral("kwin-test-control");
-    {
-        const QDBusConnection control = bus.connect(controlName);
-        m_ok = waitUntil(
-                   [&] {
-                       return m_process.state() != QProcess::Running ||
-                              (registered(control, QStringLiteral("org.kde.KWin")) &&
-                               registered(control, QStringLiteral("org.kde.kglobalaccel")) &&
-                               QFile::exists(socketPath()));
-                   },
-                   20000) &&
-               m_process.state() == QProcess::Running;
-    }
-    QDBusConnection::disconnectFromBus(controlName);
+    m_process.start(binary,
+                    {QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
+                     QStringLiteral("--socket"), QStringLiteral("wayland-kde"), QStringLiteral("--width"),
+                     QStringLiteral("1280"), QStringLiteral("--height"), QStringLiteral("800")});
+    const QDBusConnection control = bus.connect(QStringLiteral("kwin-test-control"));
+    m_ok = m_process.waitForStarted(5000) &&
+           waitUntil(
+               [&] {
+                   return m_process.state() != QProcess::Running ||
+                          (registered(control, QStringLiteral("org.kde.KWin")) &&
+                           registered(control, QStringLiteral("org.kde.kglobalaccel")) &&
+                           QFile::exists(socketPath()));
+               },
+               20000) &&
+           m_process.state() == QProcess::Running;
 }
 
 HeadlessKWin::~HeadlessKWin() {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
     m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
+    if (!m_process.waitForFinished(5000))
         m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-}
-
-QString HeadlessKWin::socketPath() const {
-    return QDir(m_dir.path()).filePath(QStringLiteral("runtime/") + kKWinSocket);
+    m_process.waitForFinished(3000);
 }
 
 bool HeadlessKWin::allowFakeInput(const QString& executable, bool allowed) {
-    QFile entry(QDir(m_dir.path()).filePath(kFakeInputEntry));
+    // KWin rereads its application folders by itself; a connection is judged when it is made.
+    QFile entry(m_dir.filePath(QStringLiteral("data/applications/morvane-test.desktop")));
     if (!allowed)
         return !entry.exists() || entry.remove();
-    if (!entry.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=Morvane test\nExec=\"%1\"\n"
-                                        "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n")
-                             .arg(executable);
-    return entry.write(text.toUtf8()) == text.toUtf8().size();
-}
-
-struct IdleWatcher::Impl {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
-    ext_idle_notifier_v1* notifier = nullptr;
-    ext_idle_notification_v1* notification = nullptr;
-    bool idle = false;
-    int idledCount = 0;
-};
-
-namespace {
-
-void onWatcherGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
-    auto* d = static_cast<IdleWatcher::Impl*>(data);
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !d->seat)
-        d->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    else if (std::strcmp(interface, ext_idle_notifier_v1_interface.name) == 0 && !d->notifier)
-        d->notifier = static_cast<ext_idle_notifier_v1*>(
-            wl_registry_bind(registry, name, &ext_idle_notifier_v1_interface, 1));
-}
-void onWatcherGlobalRemove(void*, wl_registry*, uint32_t) {}
-const wl_registry_listener kWatcherRegistryListener{.global = onWatcherGlobal,
-                                                    .global_remove = onWatcherGlobalRemove};
-
-void onIdled(void* data, ext_idle_notification_v1*) {
-    auto* d = static_cast<IdleWatcher::Impl*>(data);
-    d->idle = true;
-    ++d->idledCount;
-}
-void onResumed(void* data, ext_idle_notification_v1*) {
-    static_cast<IdleWatcher::Impl*>(data)->idle = false;
-}
-const ext_idle_notification_v1_listener kIdleListener{.idled = onIdled, .resumed = onResumed};
-
-// Reads and handles whatever the compositor sent, without waiting.
-void pumpDisplay(wl_display* display) {
-    while (wl_display_prepare_read(display) != 0)
-        wl_display_dispatch_pending(display);
-    wl_display_flush(display);
-    pollfd ready{wl_display_get_fd(display), POLLIN, 0};
-    if (poll(&ready, 1, 0) > 0)
-        wl_display_read_events(display);
-    else
-        wl_display_cancel_read(display);
-    wl_display_dispatch_pending(display);
-}
-
-} // namespace
-
-IdleWatcher::IdleWatcher(const QString& socketPath, int timeoutMs)
-    : d(std::make_unique<Impl>()) {
-    d->display = wl_display_connect(QFile::encodeName(socketPath).constData());
-    if (!d->display)
-        return;
-    d->registry = wl_display_get_registry(d->display);
-    wl_registry_add_listener(d->registry, &kWatcherRegistryListener, d.get());
-    wl_display_roundtrip(d->display);
-    if (!d->seat || !d->notifier)
-        return;
-    d->notification = ext_idle_notifier_v1_get_idle_notification(d->notifier, uint32_t(timeoutMs), d->seat);
-    ext_idle_notification_v1_add_listener(d->notification, &kIdleListener, d.get());
-    wl_display_roundtrip(d->display);
-}
-
-IdleWatcher::~IdleWatcher() {
-    if (!d->display)
-        return;
-    if (d->notification)
-        ext_idle_notification_v1_destroy(d->notification);
-    if (d->notifier)
-        ext_idle_notifier_v1_destroy(d->notifier);
-    if (d->seat)
-        wl_seat_destroy(d->seat);
-    wl_registry_destroy(d->registry);
-    wl_display_disconnect(d->display);
-}
-
-bool IdleWatcher::ok() const {
-    return d->notification && wl_display_get_error(d->display) == 0;
-}
-
-bool IdleWatcher::idle() {
-    if (d->display)
-        pumpDisplay(d->display);
-    return d->idle;
-}
-
-int IdleWatcher::idledCount() {
-    idle();
-    return d->idledCount;
+    const QByteArray text = "[Desktop Entry]\nType=Application\nName=Test\nExec=\"" +
+                            QFile::encodeName(executable) +
+                            "\"\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
+    return entry.open(QIODevice::WriteOnly) && entry.write(text) == text.size();
 }
 
 struct PointerClient::Impl {
@@ -481,8 +368,17 @@ bool PointerClient::ok() const {
 }
 
 void PointerClient::pump() {
-    if (d->display)
-        pumpDisplay(d->display);
+    if (!d->display)
+        return;
+    while (wl_display_prepare_read(d->display) != 0)
+        wl_display_dispatch_pending(d->display);
+    wl_display_flush(d->display);
+    pollfd ready{wl_display_get_fd(d->display), POLLIN, 0};
+    if (poll(&ready, 1, 0) > 0)
+        wl_display_read_events(d->display);
+    else
+        wl_display_cancel_read(d->display);
+    wl_display_dispatch_pending(d->display);
 }
 
 const std::vector<PointerClient::Event>& PointerClient::events() const {

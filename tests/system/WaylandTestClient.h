@@ -1,8 +1,7 @@
 #pragma once
 
-// Headless Mutter and KWin on a private bus, and Wayland clients of the test's own: one that watches
-// the pointer over a fullscreen window (what a person's applications would see of Morvane's input),
-// one that watches the seat go idle (what screen dimming and locking go by).
+// A headless Mutter or KWin on a private bus, and a Wayland client of the test's own that watches
+// the pointer over a fullscreen window: what a person's applications would see of Morvane's input.
 
 #include "TestServers.h"
 
@@ -42,48 +41,25 @@ private:
     QProcess m_process;
 };
 
-// `kwin_wayland --virtual --no-lockscreen` (Plasma 5.27) with one 1280x800 output on `bus`, with
-// runtime, data, configuration and cache folders of its own. The packaged binary carries a file
-// capability (cap_sys_resource) that a container refuses to execute, so a copy of it runs. Without
-// its lock screen KWin leaves org.freedesktop.ScreenSaver off the bus, so only the Wayland paths
-// reach its idle timers.
+// `kwin_wayland --virtual --no-lockscreen` (Plasma 5.27, 1280x800) on `bus`, with runtime, data,
+// configuration and cache folders of its own. A copy of the binary runs: the packaged one carries a
+// file capability that a container refuses to execute. Without its lock screen KWin leaves
+// org.freedesktop.ScreenSaver off the bus, so only Wayland paths reach its idle timers.
 class HeadlessKWin {
 public:
     explicit HeadlessKWin(const PrivateBus& bus);
     ~HeadlessKWin();
-    // Running, with its socket, org.kde.KWin and org.kde.kglobalaccel.
+    // Serving its socket, org.kde.KWin and org.kde.kglobalaccel.
     bool ok() const { return m_ok; }
-    QString socketPath() const;
-    // Lets `executable` bind org_kde_kwin_fake_input (or no longer) the way an installed Morvane
-    // is let: a desktop entry in KWin's data folder whose Exec names it and whose
-    // X-KDE-Wayland-Interfaces lists the protocol. KWin rereads its application folders on its own;
-    // a connection is judged when it is made.
+    QString socketPath() const { return m_dir.filePath(QStringLiteral("runtime/wayland-kde")); }
+    // Lets `executable` bind org_kde_kwin_fake_input (or no longer), as an installed Morvane is let:
+    // a desktop entry whose Exec names it and whose X-KDE-Wayland-Interfaces lists the protocol.
     bool allowFakeInput(const QString& executable, bool allowed);
 
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
     bool m_ok = false;
-};
-
-// A Wayland client asking for an ext-idle-notify-v1 notification after `timeoutMs` without input on
-// the seat, recording each "idled" and "resumed" as they come.
-class IdleWatcher {
-public:
-    IdleWatcher(const QString& socketPath, int timeoutMs);
-    ~IdleWatcher();
-    IdleWatcher(const IdleWatcher&) = delete;
-    IdleWatcher& operator=(const IdleWatcher&) = delete;
-    bool ok() const;
-    // Reads what the compositor sent, without waiting; answers whether the seat is idle now.
-    bool idle();
-    // How many times the seat went idle so far.
-    int idledCount();
-
-    struct Impl;
-
-private:
-    std::unique_ptr<Impl> d;
 };
 
 // A fullscreen xdg toplevel on a Wayland compositor, recording what its wl_pointer receives.
