@@ -20,8 +20,11 @@ install_missing_packages "${build_packages[@]}" \
     openssl zip libarchive-tools \
     libglib2.0-bin \
     xfce4-panel xfconf trayer imagemagick \
-    mutter sway xwayland foot \
+    mutter sway xwayland foot kwin-wayland \
     desktop-file-utils appstream lintian dpkg-dev fakeroot
+
+# LXQt's panel alone: the session it recommends would bring its own services onto the test buses.
+install_missing_packages --no-install-recommends lxqt-panel
 
 jobs=$(nproc)
 fuzz_seconds=${MORVANE_FUZZ_SECONDS:-60}

@@ -194,14 +194,16 @@ QString StatusNotifierItem::watcherProgram(const QDBusConnection& bus) {
 
 StatusNotifierItem::HostKind StatusNotifierItem::hostKind(const QString& program) {
     // These panels report a right click by ContextMenu, but only when the item offers no menu.
-    static const QStringList contextMenuPanels{QStringLiteral("plasmashell"), QStringLiteral("lxqt-panel"),
-                                               QStringLiteral("waybar")};
+    static const QStringList contextMenuPanels{QStringLiteral("plasmashell"), QStringLiteral("waybar")};
     // xfce4-panel 4.18 runs its status tray as a plugin process named after its slot, e.g.
     // "panel-2-systray", and never reports a right click to an item: it opens the item's menu or
-    // the panel's own (it takes right clicks from XEmbed icons too), so there the menu's
-    // "Activar / desactivar" is the right click's switch.
+    // the panel's own (it takes right clicks from XEmbed icons too). lxqt-panel 1.2 sends
+    // ContextMenu only to an item whose Menu property it cannot read; any path, "/" included,
+    // makes it open a dbusmenu there. On both the menu's "Activar / desactivar" is the right
+    // click's switch.
     static const QRegularExpression xfcePlugin(QStringLiteral("^panel-\\d+-systray$"));
-    if (program == QLatin1String("xfce4-panel") || xfcePlugin.match(program).hasMatch())
+    if (program == QLatin1String("xfce4-panel") || program == QLatin1String("lxqt-panel") ||
+        xfcePlugin.match(program).hasMatch())
         return HostKind::menuOnRightClick;
     if (contextMenuPanels.contains(program))
         return HostKind::contextMenu;

@@ -1,6 +1,9 @@
 #include "LinuxPorts.h"
 
 #include "DBusNotifier.h"
+#include "KGlobalAccelHotKey.h"
+#include "KWinAppsProbe.h"
+#include "KWinInput.h"
 #include "MutterIdleTime.h"
 #include "MutterRemoteDesktop.h"
 #include "NullPorts.h"
@@ -153,11 +156,10 @@ DisplayPorts gnomeWaylandPorts(const PortContext& context) {
     return p;
 }
 
-// KDE Plasma, wlroots and other Wayland compositors, through our own Wayland connection: idle time
-// from ext-idle-notify or org_kde_kwin_idle; input through the wlr virtual pointer where the
-// compositor offers it (no consent needed), else through the RemoteDesktop portal (KDE: the user
-// allows it once); sway's focused window over its IPC; the hot key through the GlobalShortcuts
-// portal where the desktop's portal has it.
+// wlroots and other Wayland compositors, through our own Wayland connection: idle time from
+// ext-idle-notify or org_kde_kwin_idle; input through the wlr virtual pointer where the compositor
+// offers it (no consent needed), else through the RemoteDesktop portal; sway's focused window over
+// its IPC; the hot key through the GlobalShortcuts portal where the desktop's portal has it.
 DisplayPorts waylandPorts(const PortContext& context) {
     DisplayPorts p = sessionOnlyPorts(context, true);
     auto shared = std::make_unique<QObject>();
@@ -197,6 +199,48 @@ DisplayPorts waylandPorts(const PortContext& context) {
     return p;
 }
 
+// KDE Plasma on Wayland: idle time through our own Wayland connection, movements through KWin's
+// fake input or idle protocol (see KWinInput.h), else the RemoteDesktop portal with the user's
+// consent; the active window from a KWin script; the hot key in KDE's global shortcut service.
+DisplayPorts kdeWaylandPorts(const PortContext& context) {
+    DisplayPorts p = sessionOnlyPorts(context, true);
+    auto shared = std::make_unique<QObject>();
+    std::unique_ptr<WlrClient> client = WlrClient::connect();
+    if (client) {
+        if (client->hasIdleProtocol()) {
+            p.idle = std::make_unique<WlrIdleTime>(*client);
+            p.choices.idle = QStringLiteral("WlrIdleTime");
+        }
+        // The portal's dialog only where KWin does not let us post input unasked.
+        PortalRemoteDesktop* remote = nullptr;
+        if (!client->fakeInput() && PortalRemoteDesktop::available(context.session)) {
+            remote = new PortalRemoteDesktop(context.session, context.defaults);
+            remote->setParent(shared.get());
+            p.requestPermission = [remote] { remote->requestConsent(); };
+        }
+        p.trust = std::make_unique<KWinTrust>(*client, remote);
+        p.jiggler = std::make_unique<KWinJiggler>(*client, remote, &context.activity);
+        p.choices.trust = QStringLiteral("KWinTrust");
+        p.choices.jiggler = QStringLiteral("KWinJiggler");
+    }
+    if (KWinAppsProbe::available(context.session)) {
+        p.apps = std::make_unique<KWinAppsProbe>(context.session,
+                                                 std::make_unique<X11AppsProbe>(context.options.root));
+        p.choices.apps = QStringLiteral("KWinAppsProbe");
+    }
+    if (KGlobalAccelHotKeyFactory::available(context.session)) {
+        p.hotKeys = std::make_unique<KGlobalAccelHotKeyFactory>(context.session);
+        p.choices.hotKeys = QStringLiteral("KGlobalAccelHotKeyFactory");
+    } else if (PortalHotKeyFactory::available(context.session)) {
+        p.hotKeys = std::make_unique<PortalHotKeyFactory>(context.session);
+        p.choices.hotKeys = QStringLiteral("PortalHotKeyFactory");
+    }
+    if (client)
+        client.release()->setParent(shared.get());
+    p.shared = std::move(shared);
+    return p;
+}
+
 // The one place that maps a kind of session to its adapters.
 DisplayPorts choosePorts(SessionKind kind, const PortContext& context) {
     switch (kind) {
@@ -205,6 +249,7 @@ DisplayPorts choosePorts(SessionKind kind, const PortContext& context) {
     case SessionKind::gnomeWayland:
         return gnomeWaylandPorts(context);
     case SessionKind::kdeWayland:
+        return kdeWaylandPorts(context);
     case SessionKind::wlrootsWayland:
     case SessionKind::otherWayland:
         return waylandPorts(context);

@@ -1,6 +1,7 @@
 #include "WlrClient.h"
 
 #include "ext-idle-notify-v1-client-protocol.h"
+#include "fake-input-client-protocol.h"
 #include "idle-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
@@ -20,7 +21,10 @@ namespace {
 
 // Long enough that ordinary use does not flood us with idle/resumed pairs, short enough that the
 // engine learns of the user's input within a tick.
-constexpr quint32 kIdleTimeoutMs = 1000;
+constexpr quint32 kDefaultIdleTimeoutMs = 1000;
+// The timeout kept only to declare activity through (when ext-idle-notify does the watching): long
+// enough that it never fires.
+constexpr quint32 kSimulatorTimeoutMs = 24 * 3600 * 1000;
 
 } // namespace
 
@@ -29,16 +33,18 @@ struct WlrClient::Globals {
     ext_idle_notifier_v1* idleNotifier = nullptr;
     ext_idle_notification_v1* idleNotification = nullptr;
     org_kde_kwin_idle* kdeIdle = nullptr;
-    org_kde_kwin_idle_timeout* kdeTimeout = nullptr;
+    org_kde_kwin_idle_timeout* kdeTimeout = nullptr;   // watched (no ext-idle-notify)
+    org_kde_kwin_idle_timeout* kdeSimulator = nullptr; // declared on (beside ext-idle-notify)
     std::unique_ptr<QSocketNotifier> notifier;
 
     QElapsedTimer clock;
+    quint32 idleTimeoutMs = kDefaultIdleTimeoutMs;
     bool idle = false;
     qint64 lastInputMs = 0; // on `clock`
 
     void markIdle() {
         idle = true;
-        lastInputMs = clock.elapsed() - qint64(kIdleTimeoutMs);
+        lastInputMs = clock.elapsed() - qint64(idleTimeoutMs);
     }
     void markResumed() {
         idle = false;
@@ -75,6 +81,9 @@ struct RegistryHandler {
             g.idleNotifier = bind<ext_idle_notifier_v1>(registry, name, &ext_idle_notifier_v1_interface);
         else if (!g.kdeIdle && std::strcmp(interface, org_kde_kwin_idle_interface.name) == 0)
             g.kdeIdle = bind<org_kde_kwin_idle>(registry, name, &org_kde_kwin_idle_interface);
+        else if (!client->m_fakeInput && std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0)
+            client->m_fakeInput =
+                bind<org_kde_kwin_fake_input>(registry, name, &org_kde_kwin_fake_input_interface);
     }
     static void globalRemove(void*, wl_registry*, uint32_t) {}
 };
@@ -101,7 +110,7 @@ const org_kde_kwin_idle_timeout_listener kKdeIdleListener{&onKdeIdle, &onKdeResu
 
 } // namespace
 
-std::unique_ptr<WlrClient> WlrClient::connect(const QString& socket) {
+std::unique_ptr<WlrClient> WlrClient::connect(const QString& socket, int idleTimeoutMs) {
     const QByteArray name = socket.toLocal8Bit();
     wl_display* display = wl_display_connect(socket.isEmpty() ? nullptr : name.constData());
     if (!display)
@@ -110,7 +119,11 @@ std::unique_ptr<WlrClient> WlrClient::connect(const QString& socket) {
     // One round trip announces the globals; binding them needs no second one.
     if (wl_display_roundtrip(display) < 0)
         return nullptr;
+    client->m_globals->idleTimeoutMs = quint32(std::max(idleTimeoutMs, 1));
     client->setUpIdle();
+    if (client->m_fakeInput)
+        org_kde_kwin_fake_input_authenticate(client->m_fakeInput, "Morvane",
+                                             "Mueve el puntero para mantener activa la sesión");
     wl_display_flush(display);
     auto* notifier = new QSocketNotifier(wl_display_get_fd(display), QSocketNotifier::Read);
     client->m_globals->notifier.reset(notifier);
@@ -136,10 +149,14 @@ WlrClient::~WlrClient() {
         ext_idle_notifier_v1_destroy(g.idleNotifier);
     if (g.kdeTimeout)
         org_kde_kwin_idle_timeout_release(g.kdeTimeout);
+    if (g.kdeSimulator)
+        org_kde_kwin_idle_timeout_release(g.kdeSimulator);
     if (g.kdeIdle)
         org_kde_kwin_idle_destroy(g.kdeIdle);
     if (m_virtualPointers)
         zwlr_virtual_pointer_manager_v1_destroy(m_virtualPointers);
+    if (m_fakeInput)
+        org_kde_kwin_fake_input_destroy(m_fakeInput);
     if (m_seat)
         wl_seat_destroy(m_seat);
     wl_registry_destroy(g.registry);
@@ -153,10 +170,13 @@ void WlrClient::setUpIdle() {
         return;
     if (g.idleNotifier) {
         g.idleNotification =
-            ext_idle_notifier_v1_get_idle_notification(g.idleNotifier, kIdleTimeoutMs, m_seat);
+            ext_idle_notifier_v1_get_idle_notification(g.idleNotifier, g.idleTimeoutMs, m_seat);
         ext_idle_notification_v1_add_listener(g.idleNotification, &kExtIdleListener, &g);
+        // Its events are never asked for: without a listener they are dropped.
+        if (g.kdeIdle)
+            g.kdeSimulator = org_kde_kwin_idle_get_idle_timeout(g.kdeIdle, m_seat, kSimulatorTimeoutMs);
     } else if (g.kdeIdle) {
-        g.kdeTimeout = org_kde_kwin_idle_get_idle_timeout(g.kdeIdle, m_seat, kIdleTimeoutMs);
+        g.kdeTimeout = org_kde_kwin_idle_get_idle_timeout(g.kdeIdle, m_seat, g.idleTimeoutMs);
         org_kde_kwin_idle_timeout_add_listener(g.kdeTimeout, &kKdeIdleListener, &g);
     }
 }
@@ -177,9 +197,15 @@ double WlrClient::idleSeconds() {
     return double(std::max<qint64>(0, g.clock.elapsed() - g.lastInputMs)) / 1000.0;
 }
 
+bool WlrClient::canSimulateActivity() const {
+    return m_globals->kdeTimeout || m_globals->kdeSimulator;
+}
+
 void WlrClient::simulateActivity() {
-    if (m_globals->kdeTimeout && alive()) {
-        org_kde_kwin_idle_timeout_simulate_user_activity(m_globals->kdeTimeout);
+    org_kde_kwin_idle_timeout* timeout =
+        m_globals->kdeSimulator ? m_globals->kdeSimulator : m_globals->kdeTimeout;
+    if (timeout && alive()) {
+        org_kde_kwin_idle_timeout_simulate_user_activity(timeout);
         wl_display_flush(m_display);
     }
 }

@@ -1,6 +1,7 @@
 // The real program, started as a user would start it, under Xvfb on a private bus: the first
 // launch, one instance per session, the snapshot path, and clicks on the icon in real panels
-// (xfce4-panel hosting StatusNotifierItems, trayer hosting XEmbed icons), sent with xdotool.
+// (xfce4-panel and lxqt-panel hosting StatusNotifierItems, trayer hosting XEmbed icons), sent with
+// xdotool.
 #include "TestServers.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +101,12 @@ protected:
         return test::run(QStringLiteral("xdotool"), args) == 0;
     }
     static bool popoverShown() { return windowNamed(QStringLiteral("^Morvane$"), true); }
+    // What `xdotool search` prints for `arguments`.
+    static QString search(const QStringList& arguments) {
+        QByteArray out;
+        test::run(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + arguments, 10000, &out);
+        return QString::fromUtf8(out).trimmed();
+    }
 
     test::PrivateBus bus;
     QTemporaryDir home;
@@ -271,6 +278,15 @@ TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
         ASSERT_TRUE(test::waitUntil([&] { return onBus(QStringLiteral("org.xfce.Xfconf")); }, 20000));
         start(QStringLiteral("xfce4-panel"), {QStringLiteral("--disable-wm-check")});
         ASSERT_TRUE(test::waitUntil([&] { return onBus(kWatcher); }, 20000));
+    } else if (panel == QStringLiteral("lxqt-panel")) {
+        // Debian 12's lxqt-panel keeps its default layout where only LXQt's session package
+        // installs it (/etc/xdg/lxqt): without a layout of its own it shows an empty panel, with no
+        // status notifier plugin and so no watcher.
+        QDir().mkpath(home.filePath(QStringLiteral("lxqt")));
+        QFile::copy(QStringLiteral(MORVANE_PANELS_DIR "/lxqt-panel.conf"),
+                    home.filePath(QStringLiteral("lxqt/panel.conf")));
+        start(QStringLiteral("lxqt-panel"), {});
+        ASSERT_TRUE(test::waitUntil([&] { return onBus(kWatcher); }, 20000));
     } else {
         start(QStringLiteral("trayer"),
               {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
@@ -302,6 +318,21 @@ TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
     xdotool({QStringLiteral("mousemove"), x, y, QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_TRUE(test::waitUntil(popoverShown, 10000));
     EXPECT_EQ(storedEnabled(), false);
+    // At the icon: over the icon's column, its top at most just below the panel.
+    const QString geometry =
+        search({QStringLiteral("--onlyvisible"), QStringLiteral("--name"), QStringLiteral("^Morvane$"),
+                QStringLiteral("getwindowgeometry"), QStringLiteral("--shell")});
+    const auto at = [&](const char* key) {
+        return QRegularExpression(QStringLiteral("\\b%1=(\\d+)").arg(QLatin1String(key)))
+            .match(geometry)
+            .captured(1)
+            .toInt();
+    };
+    const QRect popover(at("X"), at("Y"), at("WIDTH"), at("HEIGHT"));
+    EXPECT_TRUE(popover.left() <= icon.center().x() && icon.center().x() <= popover.right())
+        << geometry.toStdString();
+    EXPECT_TRUE(popover.top() >= icon.top() && popover.top() <= strip.bottom() + 40)
+        << geometry.toStdString();
     // Escape closes it (the popover holds the keyboard while open).
     xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     EXPECT_TRUE(test::waitUntil([] { return !popoverShown(); }));
@@ -313,6 +344,15 @@ TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
         test::waitUntil([] { return false; }, 300);
         xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
                  QStringLiteral("Return")});
+    } else if (panel == QStringLiteral("lxqt-panel")) {
+        // So does LXQt's for an item that names a menu: a window of the panel's beside the panel.
+        EXPECT_TRUE(test::waitUntil([] {
+            return search({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
+                           QStringLiteral("lxqt-panel")})
+                .contains(QLatin1Char('\n'));
+        }));
+        xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
+                 QStringLiteral("Return")});
     }
     EXPECT_TRUE(test::waitUntil([&] { return storedEnabled() == true; }, 10000));
 
@@ -322,9 +362,13 @@ TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
     EXPECT_FALSE(popoverShown());
 }
 
-INSTANTIATE_TEST_SUITE_P(Panels, PanelTest, ::testing::Values("xfce4-panel", "trayer"), [](const auto& info) {
-    return std::string(info.param) == "trayer" ? "trayer" : "xfce";
-});
+INSTANTIATE_TEST_SUITE_P(Panels, PanelTest, ::testing::Values("xfce4-panel", "lxqt-panel", "trayer"),
+                         [](const auto& info) {
+                             const std::string panel = info.param;
+                             return panel == "xfce4-panel"  ? std::string("xfce")
+                                    : panel == "lxqt-panel" ? std::string("lxqt")
+                                                            : panel;
+                         });
 
 } // namespace
 } // namespace morvane

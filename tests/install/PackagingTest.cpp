@@ -198,6 +198,18 @@ TEST(DebianPackage, HoldsTheSystemWideLayoutAndPassesLintian) {
     EXPECT_TRUE(listing.contains(QStringLiteral("-rwxr-xr-x root/root")));
     EXPECT_FALSE(listing.contains(QStringLiteral("./usr/local/")));
 
+    // KWin grants fake input to the program the entry starts by an absolute path.
+    const QByteArray entry = run(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral(
+             "dpkg-deb --fsys-tarfile \"$1\" | tar -xO ./usr/share/applications/app.morvane.Morvane.desktop"),
+         QStringLiteral("sh"), deb},
+        &code);
+    EXPECT_TRUE(entry.contains("\nExec=/usr/bin/morvane\n")) << entry.toStdString();
+    EXPECT_TRUE(entry.contains("\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n"))
+        << entry.toStdString();
+
     const QString control = QString::fromUtf8(
         run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")}, &code));
     for (const char* platform : {"qt6-qpa-plugins", "qt6-wayland"})

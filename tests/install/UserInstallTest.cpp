@@ -139,7 +139,10 @@ TEST_F(UserInstall, EveryFileInPlaceTheProgramStartsAndUninstallLeavesTheSetting
         const QString desktop = data + QStringLiteral("/applications/app.morvane.Morvane.desktop");
         QFile entry(desktop);
         ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(entry.readAll().contains("\nExec=\"" + link.toUtf8() + "\"\n")) << c.what;
+        const QByteArray text = entry.readAll();
+        EXPECT_TRUE(text.contains("\nExec=\"" + link.toUtf8() + "\"\n")) << c.what;
+        // With Exec's absolute path, this lets KDE Plasma's KWin take Morvane's pointer input.
+        EXPECT_TRUE(text.contains("\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n")) << c.what;
         EXPECT_EQ(test::run(QStringLiteral("desktop-file-validate"), {desktop}, 10000, &out), 0)
             << out.toStdString();
         EXPECT_EQ(test::run(QStringLiteral("appstreamcli"),

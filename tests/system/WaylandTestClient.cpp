@@ -113,6 +113,62 @@ QStringList HeadlessMutter::remoteDesktopSessions() const {
     return out;
 }
 
+HeadlessKWin::HeadlessKWin(const PrivateBus& bus) {
+    const QDir dir(m_dir.path());
+    for (const char* folder : {"runtime", "data/applications", "config", "cache"})
+        dir.mkpath(QString::fromLatin1(folder));
+    QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString binary = dir.filePath(QStringLiteral("kwin_wayland"));
+    if (!bus.ok() || !QFile::copy(QStringLiteral("/usr/bin/kwin_wayland"), binary))
+        return;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    // Its settings (kwinrc, kglobalshortcutsrc) and application index stay in the test's folders.
+    for (const char* folder : {"DATA", "CONFIG", "CACHE"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QLatin1String(folder)),
+                   dir.filePath(QString::fromLatin1(folder).toLower()));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    env.insert(QStringLiteral("KWIN_COMPOSE"), QStringLiteral("Q")); // QPainter: no GPU here
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(binary,
+                    {QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
+                     QStringLiteral("--socket"), QStringLiteral("wayland-kde"), QStringLiteral("--width"),
+                     QStringLiteral("1280"), QStringLiteral("--height"), QStringLiteral("800")});
+    const QDBusConnection control = bus.connect(QStringLiteral("kwin-test-control"));
+    m_ok = m_process.waitForStarted(5000) &&
+           waitUntil(
+               [&] {
+                   return m_process.state() != QProcess::Running ||
+                          (registered(control, QStringLiteral("org.kde.KWin")) &&
+                           registered(control, QStringLiteral("org.kde.kglobalaccel")) &&
+                           QFile::exists(socketPath()));
+               },
+               20000) &&
+           m_process.state() == QProcess::Running;
+}
+
+HeadlessKWin::~HeadlessKWin() {
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000))
+        m_process.kill();
+    m_process.waitForFinished(3000);
+}
+
+bool HeadlessKWin::allowFakeInput(const QString& executable, bool allowed) {
+    // KWin rereads its application folders by itself; a connection is judged when it is made.
+    QFile entry(m_dir.filePath(QStringLiteral("data/applications/morvane-test.desktop")));
+    if (!allowed)
+        return !entry.exists() || entry.remove();
+    const QByteArray text = "[Desktop Entry]\nType=Application\nName=Test\nExec=\"" +
+                            QFile::encodeName(executable) +
+                            "\"\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
+    return entry.open(QIODevice::WriteOnly) && entry.write(text) == text.size();
+}
+
 struct PointerClient::Impl {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
@@ -253,7 +309,7 @@ const wl_registry_listener kRegistryListener{.global = onGlobal, .global_remove 
 
 } // namespace
 
-PointerClient::PointerClient(const QString& socketPath)
+PointerClient::PointerClient(const QString& socketPath, const QString& appId)
     : d(std::make_unique<Impl>()) {
     d->display = wl_display_connect(QFile::encodeName(socketPath).constData());
     if (!d->display)
@@ -270,6 +326,8 @@ PointerClient::PointerClient(const QString& socketPath)
     xdg_surface_add_listener(d->xdgSurface, &kSurfaceListener, d.get());
     d->toplevel = xdg_surface_get_toplevel(d->xdgSurface);
     xdg_toplevel_add_listener(d->toplevel, &kToplevelListener, d.get());
+    if (!appId.isEmpty())
+        xdg_toplevel_set_app_id(d->toplevel, appId.toUtf8().constData());
     xdg_toplevel_set_fullscreen(d->toplevel, nullptr);
     wl_surface_commit(d->surface);
     for (int i = 0; i < 10 && !d->shown; ++i)

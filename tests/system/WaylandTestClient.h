@@ -1,7 +1,7 @@
 #pragma once
 
-// A headless Mutter on a private bus, and a Wayland client of the test's own that watches the
-// pointer over a fullscreen window: what a person's applications would see of Morvane's input.
+// A headless Mutter or KWin on a private bus, and a Wayland client of the test's own that watches
+// the pointer over a fullscreen window: what a person's applications would see of Morvane's input.
 
 #include "TestServers.h"
 
@@ -41,6 +41,27 @@ private:
     QProcess m_process;
 };
 
+// `kwin_wayland --virtual --no-lockscreen` (Plasma 5.27, 1280x800) on `bus`, with runtime, data,
+// configuration and cache folders of its own. A copy of the binary runs: the packaged one carries a
+// file capability that a container refuses to execute. Without its lock screen KWin leaves
+// org.freedesktop.ScreenSaver off the bus, so only Wayland paths reach its idle timers.
+class HeadlessKWin {
+public:
+    explicit HeadlessKWin(const PrivateBus& bus);
+    ~HeadlessKWin();
+    // Serving its socket, org.kde.KWin and org.kde.kglobalaccel.
+    bool ok() const { return m_ok; }
+    QString socketPath() const { return m_dir.filePath(QStringLiteral("runtime/wayland-kde")); }
+    // Lets `executable` bind org_kde_kwin_fake_input (or no longer), as an installed Morvane is let:
+    // a desktop entry whose Exec names it and whose X-KDE-Wayland-Interfaces lists the protocol.
+    bool allowFakeInput(const QString& executable, bool allowed);
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    bool m_ok = false;
+};
+
 // A fullscreen xdg toplevel on a Wayland compositor, recording what its wl_pointer receives.
 class PointerClient {
 public:
@@ -51,7 +72,8 @@ public:
         bool pressed = false;
     };
 
-    explicit PointerClient(const QString& socketPath);
+    // `appId`, when given, is the window's application id.
+    explicit PointerClient(const QString& socketPath, const QString& appId = {});
     ~PointerClient();
     PointerClient(const PointerClient&) = delete;
     PointerClient& operator=(const PointerClient&) = delete;
