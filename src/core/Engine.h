@@ -63,7 +63,6 @@ public:
     // rests: no tick until nextWakeWhileOff(), a switch-on or a window opening, which brings what
     // the views show up to date at once.
     void setWatched(bool watched);
-    bool resting() const { return m_resting; }
     // The next instant at which an engine that is off has something to do: a planned start, the
     // end of a pause, a schedule starting or ending (looked at again at least every ten minutes).
     // Nothing when none is coming.

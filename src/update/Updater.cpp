@@ -35,7 +35,6 @@ Updater::Updater(SettingsStore& store, Notifier& notifier, Relaunch relaunch, Up
     m_systemRelease = m_options.systemRelease ? *m_options.systemRelease : versions::kernelRelease();
 }
 
-// The worker, a child object, goes with the updater and is killed if still running.
 Updater::~Updater() = default;
 
 Updater& Updater::shared() {
@@ -98,13 +97,10 @@ void Updater::runWorker(const WorkerRequest& request, std::function<void(const W
     QStringList command = m_options.workerCommand;
     if (command.isEmpty())
         command = {QCoreApplication::applicationFilePath(), QString::fromLatin1(kWorkerFlag)};
+    // A child of the updater: it goes (and kills a worker still running) with it.
     auto* worker = new WorkerProcess(command, this);
-    m_worker = worker;
     worker->onEvent = std::move(onEvent);
-    worker->onFinished = [this, worker, onFinished = std::move(onFinished)](bool ended) {
-        // The handler may start the next worker (an automatic check that installs).
-        if (m_worker == worker)
-            m_worker = nullptr;
+    worker->onFinished = [worker, onFinished = std::move(onFinished)](bool ended) {
         worker->deleteLater();
         onFinished(ended);
     };

@@ -20,7 +20,6 @@ namespace morvane {
 
 class Notifier;
 class SettingsStore;
-class WorkerProcess;
 struct WorkerEvent;
 struct WorkerRequest;
 
@@ -107,7 +106,6 @@ private:
     RunningBundle m_running;
     QString m_systemRelease;
     QTimer* m_timer = nullptr;
-    WorkerProcess* m_worker = nullptr;
     std::optional<InstallStep> m_lastStep; // of the installation under way
 
     std::optional<UpdateInfo> m_available;
