@@ -61,6 +61,9 @@ void Engine::planTicks() {
     }
     // Nothing ticks during the rest to save the run state an operation just changed.
     persist();
+    // The meter's next sample spans the whole rest; the average starts again from it.
+    if (!m_resting)
+        publish(m_cpuUsage, std::optional<double>());
     m_resting = true;
     m_ports.ticker.rest(nextWakeWhileOff());
 }
@@ -71,8 +74,6 @@ void Engine::wakeFromRest() {
     // What the tray and the views read before the next tick: the countdowns need the time now.
     publish(m_now, readClock());
     publish(m_accessibilityOK, m_ports.trust.trusted());
-    // The meter's next sample spans the whole rest; the average starts again from it.
-    publish(m_cpuUsage, std::optional<double>());
 }
 
 } // namespace morvane
