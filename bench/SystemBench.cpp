@@ -10,6 +10,8 @@
 #include "Probes.h"
 #include "SettingsStore.h"
 #include "TestServers.h"
+#include "UpdateWorker.h"
+#include "WorkerProtocol.h"
 #include "X11Input.h"
 
 #include <benchmark/benchmark.h>
@@ -17,6 +19,8 @@
 #include <QApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+
+#include <cstring>
 
 using namespace morvane;
 using namespace morvane::test;
@@ -225,6 +229,9 @@ BENCHMARK(Probe_MutterGetIdletime)
 } // namespace
 
 int main(int argc, char** argv) {
+    // The popover's update banner comes from a check, which runs in this executable as the worker.
+    if (argc == 2 && std::strcmp(argv[1], morvane::kWorkerFlag) == 0)
+        return morvane::runUpdateWorker(argc, argv);
     // The popover's benchmarks need widgets. On the offscreen platform Qt opens no X11 connection,
     // just as under QCoreApplication, so the adapters above measure the same as before.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -3,7 +3,8 @@
 # with a one-second timer), side by side on one private X server and bus:
 #   start → item registered with a StatusNotifierWatcher, start → icon docked in trayer,
 #   RSS, PSS and anonymous memory after 30 s, threads, CPU milliseconds a minute and context
-#   switches a second with the engine off and on (zen, every 60 s), left click → popover shown.
+#   switches a second with the engine off, off after the settings window was opened and closed,
+#   and on (zen, every 60 s), left click → popover shown.
 # Usage: bash bench/shell_bench.sh [BUILD_DIR]   (default build/release; needs the release build)
 set -euo pipefail
 
@@ -98,14 +99,40 @@ cpu_ticks() { awk '{print $14+$15}' "/proc/$1/stat"; }
 switches() { echo $(($(status_field "$1" voluntary_ctxt_switches) + $(status_field "$1" nonvoluntary_ctxt_switches))); }
 hz=$(getconf CLK_TCK)
 
-steady() { # label engine-state → one line of figures for the app and the floor, run together
+# Opens the settings window of the running app (through its own command line) and closes it as a
+# user would, through the window manager (openbox closes the active window on Alt+F4).
+settings_opened_and_closed() { # config-home
+    local w=""
+    XDG_CONFIG_HOME="$1" "$app" --preferences general
+    for _ in $(seq 200); do
+        w=$(xdotool search --onlyvisible --name '^Preferencias de Morvane$' 2>/dev/null | head -1) && [ -n "$w" ] && break
+        sleep 0.05
+    done
+    [ -n "$w" ] || { echo "the settings window did not open" >&2; return 1; }
+    sleep 1
+    xdotool windowactivate --sync "$w" key alt+F4
+    for _ in $(seq 200); do
+        xdotool search --onlyvisible --name '^Preferencias de Morvane$' >/dev/null 2>&1 || return 0
+        sleep 0.05
+    done
+    echo "the settings window did not close" >&2
+    return 1
+}
+
+steady() { # label engine-state [settings] → one line of figures for the app and the floor, run together
     config "$work/steady-$2" "$2"
     XDG_CONFIG_HOME="$work/steady-$2" "$app" >/dev/null 2>&1 &
     local a=$!
     "$floor" >/dev/null 2>&1 &
     local f=$!
     pids+=($a $f)
-    sleep 30
+    if [ "${3:-}" = settings ]; then
+        sleep 3
+        settings_opened_and_closed "$work/steady-$2"
+        sleep 27
+    else
+        sleep 30
+    fi
     local a_rss a_pss a_anon a_thr f_rss f_pss f_anon f_thr
     a_rss=$(status_field $a VmRSS); a_anon=$(status_field $a RssAnon)
     f_rss=$(status_field $f VmRSS); f_anon=$(status_field $f RssAnon)
@@ -156,4 +183,5 @@ echo "| Engine | RSS | PSS | anonymous | threads | CPU ms / min | context switch
 echo "|---|---|---|---|---|---|---|"
 echo "(Morvane / floor)"
 steady off off
+steady "off, settings window opened and closed" off settings
 steady "on (zen, 60 s)" on

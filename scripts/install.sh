@@ -49,7 +49,7 @@ fi
 
 bundle=$(cd "$bundle" 2>/dev/null && pwd) || die "no such folder: $bundle"
 id=app.morvane.Morvane
-for f in Info.json bin/morvane lib/libmorvane_app.so "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
+for f in Info.json bin/morvane lib/libmorvane_app.so lib/libmorvane_update.so "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
     "share/icons/hicolor/scalable/apps/$id.svg"; do
     [ -f "$bundle/$f" ] || die "$bundle is not a complete application folder: $f is missing"
 done

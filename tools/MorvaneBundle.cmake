@@ -1,10 +1,9 @@
 # Lays out the application folder: cmake -DBUNDLE=<dir>/Morvane.app -DEXECUTABLE=<file>
-#   [-DMODULE=<the application module>] -DVERSION=<v> -DBUILD=<b> -DIDENTIFIER=<id> -DPUBLIC_KEY=<base64> [-DRESOURCES=<f1|f2…>]
+#   [-DMODULES=<m1|m2…>] -DVERSION=<v> -DBUILD=<b> -DIDENTIFIER=<id> -DPUBLIC_KEY=<base64> [-DRESOURCES=<f1|f2…>]
 #   -P MorvaneBundle.cmake
-# Writes Info.json (a value left empty leaves its key out), bin/morvane, lib/libmorvane_app.so and
-# the resources under
-# share/morvane/, and drops any manifest
-# from an earlier layout: the release tool signs the folder as it finally is.
+# Writes Info.json (a value left empty leaves its key out), bin/morvane, the modules under lib/
+# (libmorvane_app.so, libmorvane_update.so) and the resources under share/morvane/, and drops any
+# manifest from an earlier layout: the release tool signs the folder as it finally is.
 cmake_minimum_required(VERSION 3.21)
 
 if(NOT BUNDLE OR NOT EXECUTABLE)
@@ -42,12 +41,14 @@ file(COPY_FILE "${EXECUTABLE}" "${BUNDLE}/bin/morvane.new")
 file(CHMOD "${BUNDLE}/bin/morvane.new" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
      GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(RENAME "${BUNDLE}/bin/morvane.new" "${BUNDLE}/bin/morvane")
-if(MODULE)
+string(REPLACE "|" ";" modules "${MODULES}")
+foreach(module IN LISTS modules)
+    get_filename_component(name "${module}" NAME)
     file(MAKE_DIRECTORY "${BUNDLE}/lib")
-    file(COPY_FILE "${MODULE}" "${BUNDLE}/lib/libmorvane_app.so.new")
-    file(CHMOD "${BUNDLE}/lib/libmorvane_app.so.new" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-    file(RENAME "${BUNDLE}/lib/libmorvane_app.so.new" "${BUNDLE}/lib/libmorvane_app.so")
-endif()
+    file(COPY_FILE "${module}" "${BUNDLE}/lib/${name}.new")
+    file(CHMOD "${BUNDLE}/lib/${name}.new" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    file(RENAME "${BUNDLE}/lib/${name}.new" "${BUNDLE}/lib/${name}")
+endforeach()
 
 if(RESOURCES)
     string(REPLACE "|" ";" resources "${RESOURCES}")

@@ -2,7 +2,6 @@
 
 #include "AppService.h"
 #include "Bundle.h"
-#include "Installer.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

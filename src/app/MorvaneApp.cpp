@@ -141,6 +141,15 @@ int runApplication(const QStringList& arguments) {
         return new MenuView(engine, store, updater, clock, MenuView::defaultQuick(), actions, shell.popover);
     });
 
+    // While a window shows the engine's live values it ticks every second, also when off.
+    const auto watch = [] {
+        Engine::shared().setWatched(shell.popover->isVisible() || shell.settings->window());
+    };
+    QObject::connect(shell.popover, &Popover::shown, shell.popover, watch);
+    QObject::connect(shell.popover, &Popover::closed, shell.popover, watch);
+    QObject::connect(shell.settings.get(), &SettingsWindow::openChanged, shell.settings.get(),
+                     [](bool open) { Engine::shared().setWatched(open || shell.popover->isVisible()); });
+
     // 2. The engine, 3. the updater, 4. the tray item.
     engine.start();
     updater.start();

@@ -1,6 +1,7 @@
 // Morvane: keeps the computer awake and its user counted as active, from the panel.
 #include "Cli.h"
 #include "ControlClient.h"
+#include "WorkerProtocol.h"
 
 #include <QCoreApplication>
 
@@ -36,21 +37,22 @@ int runClient(int argc, char** argv, const morvane::cli::Parsed& parsed) {
     return morvane::cli::runCommand(parsed.request);
 }
 
-// The application lives in lib/libmorvane_app.so beside bin/ in the application folder (found
-// through /proc/self/exe, so that links such as ~/.local/bin/morvane lead to the right folder).
-int runApplicationModule(int argc, char** argv) {
+// The application lives in lib/libmorvane_app.so beside bin/ in the application folder, the
+// updater's worker in lib/libmorvane_update.so (found through /proc/self/exe, so that links such as
+// ~/.local/bin/morvane lead to the right folder).
+int runModule(const char* name, const char* entryName, int argc, char** argv) {
     std::string exe(4096, '\0');
     const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
     exe.resize(n > 0 ? std::size_t(n) : 0);
     const std::string folder = exe.substr(0, exe.find_last_of('/') + 1);
-    const std::string module = folder + "../lib/libmorvane_app.so";
+    const std::string module = folder + "../lib/" + name;
     void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         std::fprintf(stderr, "morvane: no se pudo cargar la aplicación (%s)\n", dlerror());
         return 1;
     }
     using Entry = int (*)(int, char**);
-    const auto entry = reinterpret_cast<Entry>(dlsym(handle, "morvane_app_main"));
+    const auto entry = reinterpret_cast<Entry>(dlsym(handle, entryName));
     if (!entry) {
         std::fprintf(stderr, "morvane: %s no es la aplicación (%s)\n", module.c_str(), dlerror());
         return 1;
@@ -64,6 +66,10 @@ constexpr char kDiagnoseHere[] = "MORVANE_DIAGNOSE_HERE";
 } // namespace
 
 int main(int argc, char** argv) {
+    // Started by the application for an update check or installation; not a command of its own.
+    if (argc == 2 && std::strcmp(argv[1], morvane::kWorkerFlag) == 0)
+        return runModule("libmorvane_update.so", "morvane_update_worker_main", argc, argv);
+
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -71,7 +77,7 @@ int main(int argc, char** argv) {
     const bool diagnose = parsed.error.isEmpty() && parsed.request.action == morvane::cli::Action::diagnose;
     if (diagnose && std::getenv(kDiagnoseHere)) {
         unsetenv(kDiagnoseHere);
-        return runApplicationModule(argc, argv);
+        return runModule("libmorvane_app.so", "morvane_app_main", argc, argv);
     }
     if (!parsed.error.isEmpty() || parsed.request.action != morvane::cli::Action::runApp) {
         const int code = runClient(argc, argv, parsed);
@@ -91,5 +97,5 @@ int main(int argc, char** argv) {
         std::_Exit(code);
     }
 
-    return runApplicationModule(argc, argv);
+    return runModule("libmorvane_app.so", "morvane_app_main", argc, argv);
 }

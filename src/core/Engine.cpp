@@ -92,7 +92,10 @@ void Engine::start() {
     };
     deliverSettings();
     connect(&m_store, &SettingsStore::changed, this, deliverSettings);
+    // Schedules may have changed: a resting engine sets its alarm again.
+    connect(&m_store, &SettingsStore::changed, this, [this] { Batch batch(*this); });
 
+    m_started = true;
     m_ports.ticker.start(1.0, [self] {
         if (self)
             self->tick();

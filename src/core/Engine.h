@@ -60,6 +60,15 @@ public:
     // Performs one movement at `now` (also the settings window's "try now" button).
     void doJiggle(const Instant& now);
 
+    // Whether a window shows the engine's live values. While it is off and unwatched the engine
+    // rests: no tick until nextWakeWhileOff(), a switch-on or a window opening, which brings what
+    // the views show up to date at once.
+    void setWatched(bool watched);
+    // The next instant at which an engine that is off has something to do: a planned start, the
+    // end of a pause, a schedule starting or ending (looked at again at least every ten minutes).
+    // Nothing when none is coming.
+    OptInstant nextWakeWhileOff() const;
+
     // Published state.
     bool enabled() const { return m_enabled; }
     const OptInstant& stopAt() const { return m_stopAt; }
@@ -123,6 +132,10 @@ private:
 
     RunState::Numbers runStateNumbers() const;
 
+    // After each outermost batch: rests the ticker while off and unwatched, else keeps it ticking.
+    void planTicks();
+    void wakeFromRest();
+
     // Published-property setters: they record that observers need a `changed()`.
     template <typename T> void publish(T& field, const T& value) {
         if (!(field == value)) {
@@ -179,6 +192,10 @@ private:
 
     bool m_dirty = false;
     int m_batchDepth = 0;
+    bool m_started = false;
+    bool m_quitting = false; // the run state stays as the tick before the quit wrote it
+    bool m_watched = false;
+    bool m_resting = false;
 };
 
 } // namespace morvane

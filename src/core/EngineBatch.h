@@ -13,7 +13,10 @@ public:
         ++m_engine.m_batchDepth;
     }
     ~Batch() {
-        if (--m_engine.m_batchDepth == 0 && m_engine.m_dirty) {
+        if (--m_engine.m_batchDepth != 0)
+            return;
+        m_engine.planTicks();
+        if (m_engine.m_dirty) {
             m_engine.m_dirty = false;
             Q_EMIT m_engine.changed();
         }

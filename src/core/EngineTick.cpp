@@ -34,8 +34,10 @@ constexpr double kClockStepThreshold = 3.0;
 void Engine::tick() {
     Batch batch(*this);
     const Instant now = readClock();
-    if (!tickBody(now))
+    if (!tickBody(now)) {
+        m_quitting = true;
         return;
+    }
     const bool working = m_enabled && !m_blocked && m_lastJiggle && *m_lastJiggle > m_lastUserInput;
     publish(m_working, working);
     persist();

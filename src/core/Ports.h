@@ -179,6 +179,12 @@ public:
     // Calls `tick` every `seconds` on the main thread, also while menus are open, until the
     // ticker is destroyed.
     virtual void start(double seconds, std::function<void()> tick) = 0;
+    // Holds the ticks back: the next one comes when the wall clock reaches `until` (never, when
+    // nothing is given), or at once when the wall clock is set; each rest() replaces the last.
+    // After that tick the regular ticks carry on.
+    virtual void rest(const OptInstant& until) = 0;
+    // Back to the regular ticks, the next one an interval from now.
+    virtual void resume() = 0;
 };
 
 class DefaultsStore;

@@ -149,7 +149,7 @@ struct PulseAudioProbe::Impl {
         self->sinkKnown = true;
     }
 
-    pa_threaded_mainloop* loop = nullptr;
+    pa_threaded_mainloop* loop = nullptr;              // main thread; null while inactive
     pa_context* context = nullptr;                     // loop thread
     std::uint32_t defaultSinkIndex = PA_INVALID_INDEX; // loop thread
     bool closing = false;                              // written under the lock
@@ -160,28 +160,41 @@ struct PulseAudioProbe::Impl {
     std::chrono::steady_clock::time_point lastAttempt; // main thread
 };
 
-PulseAudioProbe::PulseAudioProbe(std::chrono::milliseconds retryInterval)
+PulseAudioProbe::PulseAudioProbe(std::chrono::milliseconds retryInterval, bool active)
     : d(std::make_unique<Impl>(retryInterval)) {
-    d->loop = pa_threaded_mainloop_new();
-    if (!d->loop)
-        return;
-    if (pa_threaded_mainloop_start(d->loop) < 0) {
-        pa_threaded_mainloop_free(d->loop);
-        d->loop = nullptr;
-        return;
-    }
-    d->requestConnection();
+    setActive(active);
 }
 
 PulseAudioProbe::~PulseAudioProbe() {
-    if (!d->loop)
+    setActive(false);
+}
+
+void PulseAudioProbe::setActive(bool active) {
+    if (active == (d->loop != nullptr))
         return;
+    if (active) {
+        d->closing = false;
+        d->loop = pa_threaded_mainloop_new();
+        if (!d->loop)
+            return;
+        if (pa_threaded_mainloop_start(d->loop) < 0) {
+            pa_threaded_mainloop_free(d->loop);
+            d->loop = nullptr;
+            return;
+        }
+        d->requestConnection();
+        return;
+    }
     pa_threaded_mainloop_lock(d->loop);
     d->closing = true;
     d->dropContext();
+    d->forgetSink();
     pa_threaded_mainloop_unlock(d->loop);
+    // Stops and joins the loop's thread: nothing of the connection stays but the library.
     pa_threaded_mainloop_stop(d->loop);
     pa_threaded_mainloop_free(d->loop);
+    d->loop = nullptr;
+    d->link = Impl::Link::Down;
 }
 
 bool PulseAudioProbe::audioPlaying() {

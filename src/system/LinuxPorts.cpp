@@ -14,6 +14,7 @@
 #include "ScreenLockMonitor.h"
 #include "SessionActivity.h"
 #include "SessionSleepGuard.h"
+#include "SettingsStore.h"
 #include "WlrAppsProbe.h"
 #include "WlrClient.h"
 #include "WlrInput.h"
@@ -283,10 +284,17 @@ struct LinuxPorts::Impl {
         , disk(options.root)
         , cpu(options.root)
         , display(choosePorts(kind, PortContext{options, session, activity, defaults})) {
-        if (options.useAudio)
-            audio = std::make_unique<PulseAudioProbe>();
-        else
+        if (options.useAudio) {
+            // Connected only while the audio condition is set: the engine asks nothing else of the
+            // sound server, and an idle connection still costs a thread and a socket.
+            auto pulse = std::make_unique<PulseAudioProbe>(std::chrono::seconds(3), store.p().reqAudio);
+            PulseAudioProbe* probe = pulse.get();
+            QObject::connect(&store, &SettingsStore::changed, &audioFollower,
+                             [probe, &store] { probe->setActive(store.p().reqAudio); });
+            audio = std::move(pulse);
+        } else {
             audio = std::make_unique<NullAudioProbe>();
+        }
         const Choices& c = display.choices;
         qInfo().noquote() << QStringLiteral(
                                  "morvane: %1 session; idle time: %2, input: %3, input permission: %4, "
@@ -314,6 +322,7 @@ struct LinuxPorts::Impl {
     ProcStatCpuMeter cpu;
     DisplayPorts display;
     std::unique_ptr<AudioProbe> audio;
+    QObject audioFollower; // goes first, with the connection that reaches `audio`
 };
 
 LinuxPorts::LinuxPorts(SettingsStore& store, DefaultsStore& defaults)

@@ -71,12 +71,15 @@ private:
 // The default sink's state over one kept PulseAudio connection (works on PipeWire too).
 // audioPlaying() answers from state that the connection's own thread keeps current, so it never
 // waits for the server. A lost server is looked for again at most once per `retryInterval`, and
-// only when asked.
+// only when asked. While inactive there is no connection and no thread, and it answers false.
 class PulseAudioProbe final : public AudioProbe {
 public:
-    explicit PulseAudioProbe(std::chrono::milliseconds retryInterval = std::chrono::seconds(3));
+    explicit PulseAudioProbe(std::chrono::milliseconds retryInterval = std::chrono::seconds(3),
+                             bool active = true);
     ~PulseAudioProbe() override;
     bool audioPlaying() override;
+    // Connects (in the background) or disconnects and ends the connection's thread.
+    void setActive(bool active);
     // Whether the connection is up and the default sink's state is known (for tests and logs).
     bool ready() const;
 

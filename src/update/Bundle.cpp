@@ -1,6 +1,7 @@
 #include "Bundle.h"
 
 #include "FileOps.h"
+#include "Versions.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -66,6 +67,19 @@ std::optional<BundleInfo> BundleInfo::read(const QString& bundlePath) {
     info.build = textOf(o, "CFBundleVersion");
     info.publicKey = textOf(o, "MorvaneUpdatePublicKey");
     return info;
+}
+
+RunningBundle RunningBundle::read(const QString& path) {
+    RunningBundle running;
+    running.path = path;
+    if (const auto info = BundleInfo::read(path)) {
+        if (info->version)
+            running.version = *info->version;
+        running.build = versions::buildNumber(info->build);
+        running.identifier = info->identifier;
+        running.publicKey = info->publicKey;
+    }
+    return running;
 }
 
 } // namespace morvane

@@ -15,6 +15,9 @@ inline constexpr char kExecutable[] = "bin/morvane";
 // The application itself, which bin/morvane loads to run it (bin/morvane alone is the command-line
 // client).
 inline constexpr char kAppModule[] = "lib/libmorvane_app.so";
+// The updater's network, archive and signature work, which bin/morvane loads only in the short-lived
+// worker process the application starts for a check or an installation.
+inline constexpr char kUpdateModule[] = "lib/libmorvane_update.so";
 inline constexpr char kManifest[] = "Signature/Manifest";
 inline constexpr char kManifestSignature[] = "Signature/Manifest.sig";
 
@@ -38,6 +41,20 @@ struct BundleInfo {
     // Reads `<bundlePath>/Info.json`: nothing unless it is a regular file (not a symlink) of sane
     // size holding a JSON object.
     static std::optional<BundleInfo> read(const QString& bundlePath);
+};
+
+// What the updater knows of the bundle this process runs from, read once at start.
+struct RunningBundle {
+    QString path; // empty: not running from a bundle
+    QString version = QStringLiteral("dev");
+    qint64 build = 0;
+    std::optional<QString> identifier;
+    std::optional<QString> publicKey;
+
+    bool operator==(const RunningBundle&) const = default;
+
+    // Reads `<path>/Info.json`; a missing or unreadable one gives the fallbacks.
+    static RunningBundle read(const QString& path);
 };
 
 } // namespace morvane

@@ -10,4 +10,9 @@ struct Fail {
     bool operator==(const Fail&) const = default;
 };
 
+// The failure to put the new bundle in place of the installed one, in the system's words.
+inline Fail replaceFailure(const QString& reason) {
+    return {QStringLiteral("No se pudo reemplazar la app: %1").arg(reason)};
+}
+
 } // namespace morvane

@@ -50,59 +50,23 @@ bool reachesFile(int workDirFd, const char* path, bool executable) {
     return found && S_ISREG(st.st_mode) && (!executable || (st.st_mode & 0111) != 0);
 }
 
-// Whether the relaunch will start the application: bin/morvane runnable, and the application module
-// there too when the running bundle has one (else the relaunch would find only the client).
+// Whether the relaunch will start the application: bin/morvane runnable, and each module the
+// running bundle has (the application, the updater's worker) there too: without them the relaunch
+// would find only the client, or an application that can never update again.
 bool canRelaunch(int workDirFd, const QString& runningBundle) {
     if (!reachesFile(workDirFd, bundle::kExecutable, true))
         return false;
-    const bool runningHasModule =
-        !runningBundle.isEmpty() &&
-        QFileInfo(runningBundle + QLatin1Char('/') + QLatin1String(bundle::kAppModule)).isFile();
-    return !runningHasModule || reachesFile(workDirFd, bundle::kAppModule, false);
+    for (const char* module : {bundle::kAppModule, bundle::kUpdateModule}) {
+        const bool runningHasModule =
+            !runningBundle.isEmpty() &&
+            QFileInfo(runningBundle + QLatin1Char('/') + QLatin1String(module)).isFile();
+        if (runningHasModule && !reachesFile(workDirFd, module, false))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
-
-QString stepName(InstallStep step) {
-    switch (step) {
-    case InstallStep::downloaded:
-        return QStringLiteral("downloaded");
-    case InstallStep::authenticated:
-        return QStringLiteral("authenticated");
-    case InstallStep::workDirCreated:
-        return QStringLiteral("workDirCreated");
-    case InstallStep::archiveWritten:
-        return QStringLiteral("archiveWritten");
-    case InstallStep::unpacking:
-        return QStringLiteral("unpacking");
-    case InstallStep::unpacked:
-        return QStringLiteral("unpacked");
-    case InstallStep::signerVerified:
-        return QStringLiteral("signerVerified");
-    case InstallStep::flushed:
-        return QStringLiteral("flushed");
-    case InstallStep::swapped:
-        return QStringLiteral("swapped");
-    case InstallStep::removingOld:
-        return QStringLiteral("removingOld");
-    case InstallStep::cleanedUp:
-        return QStringLiteral("cleanedUp");
-    }
-    return {};
-}
-
-RunningBundle RunningBundle::read(const QString& path) {
-    RunningBundle running;
-    running.path = path;
-    if (const auto info = BundleInfo::read(path)) {
-        if (info->version)
-            running.version = *info->version;
-        running.build = versions::buildNumber(info->build);
-        running.identifier = info->identifier;
-        running.publicKey = info->publicKey;
-    }
-    return running;
-}
 
 static std::optional<Fail> authenticate(const PrepareJob& job) {
     // A feed digest that is not 64 hexadecimal digits can match nothing.

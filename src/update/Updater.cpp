@@ -1,16 +1,14 @@
 #include "Updater.h"
 
-#include "Bundle.h"
-#include "Crypto.h"
+#include "Fail.h"
 #include "FileOps.h"
 #include "Ports.h"
 #include "SettingsStore.h"
 #include "Versions.h"
+#include "WorkerProcess.h"
 
-#include <QFutureWatcher>
-#include <QNetworkAccessManager>
+#include <QCoreApplication>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace morvane {
 
@@ -21,10 +19,6 @@ std::function<std::unique_ptr<Updater>()>& sharedFactory() {
     return factory;
 }
 
-QString replaceFailure(const QString& reason) {
-    return QStringLiteral("No se pudo reemplazar la app: %1").arg(reason);
-}
-
 } // namespace
 
 Updater::Updater(SettingsStore& store, Notifier& notifier, Relaunch relaunch, UpdaterOptions options,
@@ -33,8 +27,7 @@ Updater::Updater(SettingsStore& store, Notifier& notifier, Relaunch relaunch, Up
     , m_store(store)
     , m_notifier(notifier)
     , m_relaunch(std::move(relaunch))
-    , m_options(std::move(options))
-    , m_network(new QNetworkAccessManager(this)) {
+    , m_options(std::move(options)) {
     // Read once, like the Info dictionary of a running application: a later change on disk (an
     // installation, say) does not change who this process is.
     m_running =
@@ -81,9 +74,37 @@ void Updater::check(bool userInitiated) {
         return;
     setBusy(true);
     setMessage(QStringLiteral("Buscando…"));
-    const FetchPolicy policy{m_options.tls, m_options.timeoutMs, m_options.maxFeedBytes};
-    fetch(*m_network, m_options.feedUrl, policy, this,
-          [this, userInitiated](std::optional<QByteArray> body) { onFeed(body, userInitiated); });
+    WorkerRequest request;
+    request.kind = WorkerRequest::Kind::check;
+    request.url = m_options.feedUrl;
+    request.caCertificates = m_options.caCertificates;
+    request.timeoutMs = m_options.timeoutMs;
+    request.maxBytes = m_options.maxFeedBytes;
+    runWorker(
+        request,
+        [this, userInitiated](const WorkerEvent& event) {
+            if (event.kind == WorkerEvent::Kind::feed)
+                onFeed(event.feed, userInitiated);
+        },
+        [this, userInitiated](bool ended) {
+            if (!ended)
+                onFeed(std::nullopt, userInitiated);
+        });
+}
+
+void Updater::runWorker(const WorkerRequest& request, std::function<void(const WorkerEvent&)> onEvent,
+                        std::function<void(bool ended)> onFinished) {
+    QStringList command = m_options.workerCommand;
+    if (command.isEmpty())
+        command = {QCoreApplication::applicationFilePath(), QString::fromLatin1(kWorkerFlag)};
+    // A child of the updater: it goes (and kills a worker still running) with it.
+    auto* worker = new WorkerProcess(command, this);
+    worker->onEvent = std::move(onEvent);
+    worker->onFinished = [worker, onFinished = std::move(onFinished)](bool ended) {
+        worker->deleteLater();
+        onFinished(ended);
+    };
+    worker->start(request);
 }
 
 void Updater::onFeed(const std::optional<QByteArray>& body, bool userInitiated) {
@@ -123,7 +144,7 @@ void Updater::install(const UpdateInfo& info) {
         return;
     // Refused before the download rather than at the swap, in the words the swap would use.
     if (const auto error = fileops::replaceable(m_running.path)) {
-        setMessage(replaceFailure(*error));
+        setMessage(replaceFailure(*error).text);
         return;
     }
     setBusy(true);
@@ -131,60 +152,66 @@ void Updater::install(const UpdateInfo& info) {
     // The archive proves itself by its signature, but a file:// or plain http:// location in a
     // feed is a mistake or worse, and is not fetched.
     if (url.scheme() != QLatin1String("https")) {
-        QTimer::singleShot(0, this, [this, info] { onArchive(std::nullopt, info); });
+        QTimer::singleShot(0, this, [this] {
+            setBusy(false);
+            setMessage(QStringLiteral("No se pudo descargar"));
+        });
         return;
     }
-    const FetchPolicy policy{m_options.tls, m_options.timeoutMs, m_options.maxArchiveBytes};
-    fetch(*m_network, url, policy, this,
-          [this, info](std::optional<QByteArray> body) { onArchive(std::move(body), info); });
+    WorkerRequest request;
+    request.kind = WorkerRequest::Kind::install;
+    request.url = url;
+    request.caCertificates = m_options.caCertificates;
+    request.timeoutMs = m_options.timeoutMs;
+    request.maxBytes = m_options.maxArchiveBytes;
+    request.info = info;
+    request.running = m_running;
+    request.limits = m_options.unpackLimits;
+    m_lastStep.reset();
+    runWorker(
+        request, [this, info](const WorkerEvent& event) { onInstallEvent(event, info); },
+        [this, info](bool ended) {
+            if (!ended)
+                onInstallWorkerLost(info);
+        });
 }
 
-void Updater::onArchive(std::optional<QByteArray> body, const UpdateInfo& info) {
-    if (!body) {
+void Updater::onInstallEvent(const WorkerEvent& event, const UpdateInfo& info) {
+    switch (event.kind) {
+    case WorkerEvent::Kind::step:
+        m_lastStep = event.step;
+        observe(event.step);
+        break;
+    case WorkerEvent::Kind::installing:
+        setMessage(QStringLiteral("Instalando…"));
+        break;
+    case WorkerEvent::Kind::failed:
         setBusy(false);
-        setMessage(QStringLiteral("No se pudo descargar"));
-        return;
+        setMessage(event.text);
+        break;
+    case WorkerEvent::Kind::installed:
+        installed(info);
+        break;
+    case WorkerEvent::Kind::feed:
+        break;
     }
-    observe(InstallStep::downloaded);
-    PrepareJob job{std::move(*body), info, m_running, m_options.unpackLimits, m_options.observe};
-    body.reset();
-    auto* watcher = new QFutureWatcher<Prepared>(this);
-    // finished() reaches this thread through the event loop: the result hops back queued.
-    connect(watcher, &QFutureWatcher<Prepared>::finished, this, [this, watcher, info] {
-        watcher->deleteLater();
-        onPrepared(watcher->result(), info);
-    });
-    watcher->setFuture(QtConcurrent::run([job = std::move(job)] {
-        Prepared prepared = prepare(job);
-        crypto::releaseThreadState();
-        if (!prepared.fail) {
-            fileops::flush(prepared.workDir->fd());
-            if (job.observe)
-                job.observe(InstallStep::flushed);
-        }
-        return prepared;
-    }));
 }
 
-void Updater::onPrepared(const Prepared& prepared, const UpdateInfo& info) {
-    if (prepared.fail) {
-        setBusy(false);
-        setMessage(prepared.fail->text);
+void Updater::onInstallWorkerLost(const UpdateInfo& info) {
+    // The worker ended without a word (it could not start, or crashed): what it left beside the
+    // application is no longer held by anyone, and goes as at the next start.
+    fileops::recover(m_running.path);
+    if (m_lastStep && *m_lastStep >= InstallStep::swapped) {
+        // The new bundle is in place: only the clean-up was left.
+        installed(info);
         return;
     }
-    setMessage(QStringLiteral("Instalando…"));
-    if (const auto error = fileops::exchange(prepared.newBundle, m_running.path)) {
-        prepared.workDir->remove();
-        setBusy(false);
-        setMessage(replaceFailure(*error));
-        return;
-    }
-    observe(InstallStep::swapped);
-    // The old bundle now sits in the working directory; removing it can only fail to finish,
-    // and the next start's recovery removes whatever stays.
-    prepared.workDir->remove([this] { observe(InstallStep::removingOld); });
-    observe(InstallStep::cleanedUp);
+    setBusy(false);
+    setMessage(m_lastStep ? replaceFailure(QStringLiteral("la instalación se interrumpió")).text
+                          : QStringLiteral("No se pudo descargar"));
+}
 
+void Updater::installed(const UpdateInfo& info) {
     m_notifier.send(QStringLiteral("Morvane actualizado a %1").arg(info.version),
                     info.notes.value_or(QStringLiteral("Se reinició con la versión nueva.")));
     // busy stays true: this process is about to end.

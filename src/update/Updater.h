@@ -1,31 +1,32 @@
 #pragma once
 
-#include "Fetch.h"
-#include "Installer.h"
+#include "Bundle.h"
+#include "InstallStep.h"
 #include "Unpacker.h"
 #include "UpdateInfo.h"
 
 #include <QObject>
-#include <QSslConfiguration>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
 class QTimer;
 
 namespace morvane {
 
 class Notifier;
 class SettingsStore;
+struct WorkerEvent;
+struct WorkerRequest;
 
 // Everything about the updater that tests and the composition root may choose.
 struct UpdaterOptions {
     QUrl feedUrl = QUrl(QStringLiteral("https://updates.morvane.app/software/morvane/appcast.json"));
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QByteArray caCertificates;            // PEM of the authorities trusted for HTTPS; empty: the system's
     QString bundlePath;                   // the installed bundle; empty: the one this process runs from
     std::optional<QString> systemRelease; // the kernel release; nothing: uname -r
     int timeoutMs = 20000;
@@ -34,11 +35,15 @@ struct UpdaterOptions {
     UnpackLimits unpackLimits;
     int firstCheckDelayMs = 15 * 1000;
     int checkIntervalMs = 21600 * 1000;
-    StepObserver observe; // called at each installation step, on whichever thread runs it
+    StepObserver observe; // called at each installation step, on the main thread
+    // The worker process (program and arguments); empty: this executable with kWorkerFlag.
+    QStringList workerCommand;
 };
 
 // Finds out whether a newer build is published, and downloads, verifies, installs it in place
-// and restarts into it. Observable; main thread only (its heavy work runs on a worker).
+// and restarts into it. Observable; main thread only. The network, the verification, the unpacking
+// and the exchange run in a short-lived worker process (see WorkerProtocol.h), so that the
+// long-running application never loads their libraries.
 class Updater final : public QObject {
     Q_OBJECT
 public:
@@ -82,9 +87,13 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // Starts a worker for `request`; the events and the end come back to the given handlers.
+    void runWorker(const WorkerRequest& request, std::function<void(const WorkerEvent&)> onEvent,
+                   std::function<void(bool ended)> onFinished);
     void onFeed(const std::optional<QByteArray>& body, bool userInitiated);
-    void onArchive(std::optional<QByteArray> body, const UpdateInfo& info);
-    void onPrepared(const Prepared& prepared, const UpdateInfo& info);
+    void onInstallEvent(const WorkerEvent& event, const UpdateInfo& info);
+    void onInstallWorkerLost(const UpdateInfo& info);
+    void installed(const UpdateInfo& info);
     void observe(InstallStep step) const;
     void setBusy(bool busy);
     void setMessage(const QString& message);
@@ -96,8 +105,8 @@ private:
     UpdaterOptions m_options;
     RunningBundle m_running;
     QString m_systemRelease;
-    QNetworkAccessManager* m_network;
     QTimer* m_timer = nullptr;
+    std::optional<InstallStep> m_lastStep; // of the installation under way
 
     std::optional<UpdateInfo> m_available;
     bool m_busy = false;

@@ -256,13 +256,24 @@ public:
     double unitClosed() override { return value; }
 };
 
+// Ticks only when a test calls `callback`; records whether the engine would rest, and until when.
 class FakeTicker final : public Ticker {
 public:
     double period = 0;
     std::function<void()> callback;
+    bool resting = false;
+    OptInstant restUntil;
     void start(double seconds, std::function<void()> tick) override {
         period = seconds;
         callback = std::move(tick);
+    }
+    void rest(const OptInstant& until) override {
+        resting = true;
+        restUntil = until;
+    }
+    void resume() override {
+        resting = false;
+        restUntil.reset();
     }
 };
 

@@ -69,7 +69,7 @@ TEST(InstalledUpdate, SwapsTheInstalledBundleAndTheLinkStartsTheNewOne) {
     notifier.store = &store;
     QStringList relaunched;
     UpdaterOptions options;
-    options.tls = server.tls();
+    options.caCertificates = server.caPem();
     options.bundlePath = bundle;
     options.systemRelease = QStringLiteral("6.1.0-18-amd64");
     Updater updater(

@@ -186,6 +186,7 @@ TEST(DebianPackage, HoldsTheSystemWideLayoutAndPassesLintian) {
     QStringList expected{QStringLiteral("./opt/morvane/Morvane.app/Info.json"),
                          QStringLiteral("./opt/morvane/Morvane.app/bin/morvane"),
                          QStringLiteral("./opt/morvane/Morvane.app/lib/libmorvane_app.so"),
+                         QStringLiteral("./opt/morvane/Morvane.app/lib/libmorvane_update.so"),
                          QStringLiteral("./opt/morvane/Morvane.app/share/morvane/permiso.html"),
                          QStringLiteral("./usr/bin/morvane -> /opt/morvane/Morvane.app/bin/morvane"),
                          QStringLiteral("./usr/share/doc/morvane/copyright"),

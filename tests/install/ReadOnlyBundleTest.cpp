@@ -50,7 +50,7 @@ TEST(ReadOnlyBundle, AnnouncesButRefusesToInstallBeforeDownloading) {
         QStringList steps, relaunched;
         UpdaterOptions options;
         options.feedUrl = server.url(QStringLiteral("software/morvane/appcast.json"));
-        options.tls = server.tls();
+        options.caCertificates = server.caPem();
         options.bundlePath = inst.bundle;
         options.systemRelease = QStringLiteral("6.1.0-18-amd64");
         options.observe = [&steps](InstallStep s) { steps << stepName(s); };

@@ -1,9 +1,14 @@
+#include "FakePorts.h"
+#include "LinuxPorts.h"
 #include "Probes.h"
+#include "SettingsStore.h"
 #include "TestServers.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <memory>
 
@@ -53,6 +58,41 @@ TEST_F(AudioProbeTest, FollowsAChangeOfDefaultSink) {
                sinks.mid(sinks.indexOf("other")).split('\n').first().contains("RUNNING");
     })) << sinks.toStdString();
     EXPECT_TRUE(waitUntil([&] { return probe.audioPlaying(); })) << "tracks the new default sink";
+}
+
+// The server's clients named like ours, and this process's PulseAudio loop threads.
+std::pair<int, int> connectionsAndThreads() {
+    QByteArray clients;
+    run("pactl", {"list", "clients"}, 5000, &clients);
+    int threads = 0;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        threads += comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("threaded-ml");
+    }
+    return {int(clients.count("application.name = \"Morvane\"")), threads};
+}
+
+// Through the factory: the audio condition of the settings decides whether there is a connection.
+TEST_F(AudioProbeTest, ConnectsOnlyWhileTheAudioConditionIsSet) {
+    PulseServer server;
+    ASSERT_TRUE(server.ok());
+    ASSERT_TRUE(server.startPlaying());
+    MemoryDefaults defaults;
+    SettingsStore store(defaults);
+    LinuxPorts::Options options;
+    options.sessionKind = SessionKind::none;
+    LinuxPorts ports(store, defaults, options);
+    AudioProbe& probe = ports.ports().audio;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_FALSE(probe.audioPlaying()) << "unset: no answer from the server";
+        EXPECT_EQ(connectionsAndThreads(), std::pair(0, 0)) << round;
+
+        store.update([](Prefs& p) { p.reqAudio = true; });
+        EXPECT_TRUE(waitUntil([&] { return probe.audioPlaying(); })) << round;
+        EXPECT_EQ(connectionsAndThreads(), std::pair(1, 1)) << round;
+        store.update([](Prefs& p) { p.reqAudio = false; });
+    }
 }
 
 TEST_F(AudioProbeTest, NoServerAnswersFalseWithoutWaiting) {

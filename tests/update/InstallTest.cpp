@@ -13,6 +13,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <csignal>
+#include <unistd.h>
+
 using namespace morvane;
 using namespace morvane::test;
 
@@ -21,6 +24,20 @@ namespace {
 const QString kInvalidSignature = QStringLiteral("Firma de la actualización inválida");
 const QString kInvalidVersion = QStringLiteral("La versión descargada no es válida");
 const QString kUnpackFailed = QStringLiteral("Falló libarchive");
+
+// Kills this process's updater worker (found by its command line) and answers its pid.
+qint64 killWorker() {
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toLongLong() == ::getpid() &&
+            readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains("--update-worker")) {
+            ::kill(pid.toInt(), SIGKILL);
+            return pid.toLongLong();
+        }
+    }
+    return 0;
+}
 
 class Install : public ::testing::Test {
 protected:
@@ -37,7 +54,7 @@ protected:
     std::unique_ptr<Updater> updater(const std::function<void(UpdaterOptions&)>& tweak = {}) {
         UpdaterOptions options;
         options.feedUrl = server->url(QStringLiteral("software/morvane/appcast.json"));
-        options.tls = server->tls();
+        options.caCertificates = server->caPem();
         options.bundlePath = inst.bundle;
         options.systemRelease = QStringLiteral("6.1.0-18-amd64");
         options.unpackLimits.maxTotalBytes = 48 << 20;
@@ -375,6 +392,42 @@ TEST_F(Install, RefusesHostileArchivesSignedByThePublisher) {
     ASSERT_TRUE(installed(*u, claimed));
     EXPECT_EQ(u->message(), kInvalidVersion);
     expectUntouched("build 99 claimed");
+}
+
+// The work runs in a child process; one that cannot start or dies on the way ends the installation
+// as a failure before the exchange, as an installation after it, and leaves nothing beside the app.
+TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
+    const auto rel = publish(58);
+    ASSERT_TRUE(rel);
+    auto u = updater([](UpdaterOptions& o) { o.workerCommand = {QStringLiteral("/nonexistent/morvane")}; });
+    ASSERT_TRUE(installed(*u, rel->info));
+    EXPECT_EQ(u->message(), QStringLiteral("No se pudo descargar"));
+    expectUntouched("no worker");
+
+    qint64 killed = 0;
+    auto killAt = [&](InstallStep at) {
+        return [&, at](UpdaterOptions& o) {
+            o.observe = [&, at](InstallStep s) {
+                steps << stepName(s);
+                if (s == at)
+                    killed = killWorker();
+            };
+        };
+    };
+    u = updater(killAt(InstallStep::unpacked));
+    ASSERT_TRUE(installed(*u, rel->info));
+    EXPECT_GT(killed, 0);
+    EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
+    expectUntouched("worker killed after unpacking");
+
+    killed = 0;
+    u = updater(killAt(InstallStep::swapped));
+    ASSERT_TRUE(installed(*u, rel->info));
+    EXPECT_GT(killed, 0);
+    EXPECT_EQ(relaunched, QStringList{inst.bundle + QStringLiteral("/bin/morvane")});
+    EXPECT_EQ(BundleInfo::read(inst.bundle)->build, QStringLiteral("58"));
+    EXPECT_EQ(entries(inst.installDir), QStringList{QStringLiteral("Morvane.app")});
+    EXPECT_FALSE(steps.contains(QStringLiteral("cleanedUp")));
 }
 
 } // namespace

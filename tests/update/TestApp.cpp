@@ -11,7 +11,9 @@
 #include "LoginItem.h"
 #include "QSettingsDefaultsStore.h"
 #include "RunState.h"
+#include "UpdateWorker.h"
 #include "Updater.h"
+#include "WorkerProtocol.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -19,10 +21,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QSslCertificate>
 #include <QTimer>
 
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 using namespace morvane;
@@ -61,6 +63,9 @@ double seconds(const OptInstant& t) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Its updater's worker, like the application's.
+    if (argc == 2 && std::strcmp(argv[1], kWorkerFlag) == 0)
+        return runUpdateWorker(argc, argv);
     QCoreApplication app(argc, argv);
     const QString dir = qEnvironmentVariable("MORVANE_TESTAPP_DIR");
     if (dir.isEmpty())
@@ -76,7 +81,9 @@ int main(int argc, char** argv) {
     const QString feed = qEnvironmentVariable("MORVANE_TESTAPP_FEED");
     if (!feed.isEmpty()) {
         options.feedUrl = QUrl(feed);
-        options.tls.setCaCertificates(QSslCertificate::fromPath(qEnvironmentVariable("MORVANE_TESTAPP_CA")));
+        QFile ca(qEnvironmentVariable("MORVANE_TESTAPP_CA"));
+        if (ca.open(QIODevice::ReadOnly))
+            options.caCertificates = ca.readAll();
     }
     const QString killAt = qEnvironmentVariable("MORVANE_TESTAPP_KILL_AT");
     options.observe = [killAt](InstallStep step) {

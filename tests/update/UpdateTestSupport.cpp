@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QSslCertificate>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -209,10 +208,8 @@ QUrl HttpsServer::url(const QString& path) const {
     return QUrl(QStringLiteral("https://127.0.0.1:%1/%2").arg(m_port).arg(path));
 }
 
-QSslConfiguration HttpsServer::tls() const {
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(QSslCertificate::fromPath(caFile()));
-    return tls;
+QByteArray HttpsServer::caPem() const {
+    return readFile(caFile());
 }
 
 Installation::Installation(qint64 build, const QString& version) {

@@ -10,7 +10,6 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -84,7 +83,8 @@ public:
     ~HttpsServer();
     bool ok() const { return m_port > 0; }
     QUrl url(const QString& path) const;
-    QSslConfiguration tls() const;
+    // The certificate authority's certificate (PEM), the one the updater must trust.
+    QByteArray caPem() const;
     QString caFile() const { return m_dir.filePath(QStringLiteral("ca.pem")); }
 
 private:

@@ -1,0 +1,69 @@
+#include "WorkerProcess.h"
+
+#include <QProcess>
+
+namespace morvane {
+
+namespace {
+// Far beyond the longest event (a feed of the largest accepted size, in Base64).
+constexpr qint64 kMaxLineBytes = 4 << 20;
+} // namespace
+
+WorkerProcess::WorkerProcess(QStringList command, QObject* parent)
+    : QObject(parent)
+    , m_command(std::move(command))
+    , m_process(new QProcess) {}
+
+WorkerProcess::~WorkerProcess() {
+    // QProcess's own destructor kills and reaps the worker; it must not report back to us then.
+    m_process->disconnect(this);
+    delete m_process;
+}
+
+void WorkerProcess::start(const WorkerRequest& request) {
+    // The worker's diagnostics go where the application's go.
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &WorkerProcess::readEvents);
+    connect(m_process, &QProcess::finished, this, &WorkerProcess::finish);
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            finish();
+    });
+    if (m_command.isEmpty()) {
+        finish();
+        return;
+    }
+    m_process->start(m_command.first(), m_command.mid(1));
+    if (m_process->state() != QProcess::NotRunning)
+        m_process->write(request.toLine());
+}
+
+void WorkerProcess::readEvents() {
+    while (!m_finished && m_process->canReadLine()) {
+        const QByteArray line = m_process->readLine(kMaxLineBytes);
+        const auto event = WorkerEvent::fromLine(line);
+        if (!event || m_ended) {
+            // Nothing after the end, and nothing unreadable: such a worker is not ours to follow.
+            m_process->kill();
+            return;
+        }
+        m_ended = event->ends();
+        if (onEvent)
+            onEvent(*event);
+        if (event->waitsForGo() && m_process->state() == QProcess::Running)
+            m_process->write("\n");
+    }
+    if (!m_process->canReadLine() && m_process->bytesAvailable() > kMaxLineBytes)
+        m_process->kill();
+}
+
+void WorkerProcess::finish() {
+    if (m_finished)
+        return;
+    readEvents();
+    m_finished = true;
+    if (onFinished)
+        onFinished(m_ended);
+}
+
+} // namespace morvane

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "WorkerProtocol.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class QProcess;
+
+namespace morvane {
+
+// One run of the updater's worker process, seen from the application: it sends the request,
+// delivers each event on this thread and, once the handler has returned, lets a waiting worker
+// go on. A worker that cannot start, dies, or says something unreadable (it is then killed) ends
+// without its final event. Deleting this object kills a worker still running.
+class WorkerProcess final : public QObject {
+    Q_OBJECT
+public:
+    // `command`: the program and its arguments.
+    WorkerProcess(QStringList command, QObject* parent = nullptr);
+    ~WorkerProcess() override;
+
+    // Called for each event, in order.
+    std::function<void(const WorkerEvent&)> onEvent;
+    // Called once, after the last event: whether an event that ends the run (WorkerEvent::ends)
+    // came. Not called when this object is deleted first.
+    std::function<void(bool ended)> onFinished;
+
+    void start(const WorkerRequest& request);
+
+private:
+    void readEvents();
+    void finish();
+
+    QStringList m_command;
+    QProcess* m_process = nullptr;
+    bool m_ended = false;
+    bool m_finished = false;
+};
+
+} // namespace morvane
