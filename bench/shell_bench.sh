@@ -13,7 +13,7 @@ build=$(cd "${1:-$here/build/release}" && pwd)
 app="$build/Morvane.app/bin/morvane"
 floor="$build/bench/morvane_tray_floor"
 clicker="$build/bench/morvane_click_to_map"
-watcher="$here/tests/app/sni_watcher.py"
+watcher="$here/tests/shell/sni_watcher.py"
 for f in "$app" "$floor" "$clicker"; do [ -x "$f" ] || { echo "missing $f (build the release tree first)" >&2; exit 1; }; done
 
 now_ms() { date +%s%3N; }
