@@ -51,10 +51,10 @@ void QtTicker::rest(const OptInstant& until) {
     if (!until)
         return;
     const qint64 ms = std::max<qint64>(until->toMSecsSinceEpoch(), 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = time_t(ms / 1000);
-    spec.it_value.tv_nsec = long(ms % 1000) * 1000000;
-    if (::timerfd_settime(m_alarmFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0) {
+    itimerspec wake{};
+    wake.it_value.tv_sec = time_t(ms / 1000);
+    wake.it_value.tv_nsec = long(ms % 1000) * 1000000;
+    if (::timerfd_settime(m_alarmFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &wake, nullptr) != 0) {
         m_timer.start();
         return;
     }
