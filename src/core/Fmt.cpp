@@ -19,7 +19,7 @@ Instant clamped(const QDateTime& t) {
 // with inconsistent fields), so the offsets are worked out by hand: a reading that does not
 // exist is read with the offset in force before the gap, i.e. moved forward by the gap's size.
 Instant fromWallClock(const QDate& date, const QTime& time, const QTimeZone& zone) {
-    const QDateTime asUtc(date, time, Qt::UTC);
+    const QDateTime asUtc(date, time, instant::kUtc);
     // A day earlier on the wall is safely before any transition near the reading.
     const QDateTime before = asUtc.addSecs(-86400);
     const int offsetBefore = zone.offsetFromUtc(before.addSecs(-zone.offsetFromUtc(before)));

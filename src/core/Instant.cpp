@@ -38,7 +38,7 @@ Instant fromMSecs(std::int64_t msecs) {
         msecs = kMinMSecs;
     else if (msecs > kMaxMSecs)
         msecs = kMaxMSecs;
-    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(msecs, kUtc);
 }
 
 Instant fromEpochSeconds(double seconds) {

@@ -23,8 +23,15 @@ public:
     QString announced; // the value text assistive tools were last told about
 };
 
+// ValueHolder has no meta-object of its own, so findChild/qobject_cast would take any child QObject
+// for it; dynamic_cast knows the real type.
 ValueHolder* holderOf(const QObject* slider) {
-    return slider ? slider->findChild<ValueHolder*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (!slider)
+        return nullptr;
+    for (QObject* child : slider->children())
+        if (auto* holder = dynamic_cast<ValueHolder*>(child))
+            return holder;
+    return nullptr;
 }
 
 // A slider that reads as the quantity it stands for, and that an assistive tool steps from one
