@@ -31,3 +31,18 @@ build_packages=(
     libarchive-dev libssl-dev
     libgtest-dev libgmock-dev
 )
+
+# Debian's release on this machine: 12 (bookworm) or 13 (trixie); 0 where it cannot tell.
+debian_release() {
+    local VERSION_ID=0
+    [ -r /etc/os-release ] && . /etc/os-release
+    echo "${VERSION_ID%%.*}"
+}
+
+# The runtime of the release's default clang (the fuzzer and LeakSanitizer need it).
+clang_runtime_package() {
+    case "$(debian_release)" in
+    12) echo libclang-rt-14-dev ;;
+    *) echo libclang-rt-19-dev ;;
+    esac
+}

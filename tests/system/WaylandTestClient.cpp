@@ -119,11 +119,23 @@ HeadlessKWin::HeadlessKWin(const PrivateBus& bus) {
         dir.mkpath(QString::fromLatin1(folder));
     QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString binary = dir.filePath(QStringLiteral("kwin_wayland"));
-    if (!bus.ok() || !QFile::copy(QStringLiteral("/usr/bin/kwin_wayland"), binary))
+    if (!bus.ok())
         return;
+    // KService finds no application at all without an XDG applications menu, and then KWin grants
+    // fake input to nobody (Plasma 6). Every Plasma desktop has one; this one takes in every entry.
+    QFile menu(dir.filePath(QStringLiteral("config/menus/applications.menu")));
+    if (!dir.mkpath(QStringLiteral("config/menus")) || !menu.open(QIODevice::WriteOnly) ||
+        menu.write("<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
+                   " \"http://www.freedesktop.org/standards/menu-spec/1.0/menu.dtd\">\n"
+                   "<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>"
+                   "<Include><All/></Include></Menu>\n") < 0)
+        return;
+    menu.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"})
+    // Plasma 6's KWin crashes when it finds a Plasma session's variables already set.
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM", "XDG_CURRENT_DESKTOP",
+          "KDE_FULL_SESSION", "KDE_SESSION_VERSION", "XDG_MENU_PREFIX"})
         env.remove(QString::fromLatin1(name));
     // Its settings (kwinrc, kglobalshortcutsrc) and application index stay in the test's folders.
     for (const char* folder : {"DATA", "CONFIG", "CACHE"})
@@ -134,10 +146,21 @@ HeadlessKWin::HeadlessKWin(const PrivateBus& bus) {
     env.insert(QStringLiteral("KWIN_COMPOSE"), QStringLiteral("Q")); // QPainter: no GPU here
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(binary,
-                    {QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
-                     QStringLiteral("--socket"), QStringLiteral("wayland-kde"), QStringLiteral("--width"),
-                     QStringLiteral("1280"), QStringLiteral("--height"), QStringLiteral("800")});
+    const QStringList arguments{QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
+                                QStringLiteral("--socket"),  QStringLiteral("wayland-kde"),
+                                QStringLiteral("--width"),   QStringLiteral("1280"),
+                                QStringLiteral("--height"),  QStringLiteral("800")};
+    // The packaged binary carries a file capability that an unprivileged container refuses to
+    // execute; Plasma 5.27's KWin then runs from a copy. Plasma 6's looks for its platform plugin
+    // beside its executable, so it runs only from its own path (as root, the capability is no bar).
+    const QString packaged = QStringLiteral("/usr/bin/kwin_wayland");
+    m_process.start(packaged, arguments);
+    if (!m_process.waitForStarted(5000)) {
+        const QString copy = dir.filePath(QStringLiteral("kwin_wayland"));
+        if (!QFile::copy(packaged, copy))
+            return;
+        m_process.start(copy, arguments);
+    }
     const QDBusConnection control = bus.connect(QStringLiteral("kwin-test-control"));
     m_ok = m_process.waitForStarted(5000) &&
            waitUntil(

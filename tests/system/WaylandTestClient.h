@@ -41,9 +41,8 @@ private:
     QProcess m_process;
 };
 
-// `kwin_wayland --virtual --no-lockscreen` (Plasma 5.27, 1280x800) on `bus`, with runtime, data,
-// configuration and cache folders of its own. A copy of the binary runs: the packaged one carries a
-// file capability that a container refuses to execute. Without its lock screen KWin leaves
+// `kwin_wayland --virtual --no-lockscreen` (Plasma 5.27 or 6, 1280x800) on `bus`, with runtime, data,
+// configuration and cache folders of its own and an applications menu. Without its lock screen KWin leaves
 // org.freedesktop.ScreenSaver off the bus, so only Wayland paths reach its idle timers.
 class HeadlessKWin {
 public:
