@@ -17,6 +17,7 @@
 #include "SettingsStore.h"
 #include "WlrAppsProbe.h"
 #include "WlrClient.h"
+#include "WlrIdleTime.h"
 #include "WlrInput.h"
 #include "X11Display.h"
 #include "X11HotKey.h"
