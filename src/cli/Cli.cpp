@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include "ControlContract.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -62,12 +64,11 @@ QString takeValue(Request& request, const QString& value) {
         return QStringLiteral("hora no válida: ") + quoted(value) +
                QStringLiteral(" (por ejemplo 18:00 o 8:05)");
     case Action::preferences:
-        if (parseTab(value)) {
+        if (contract::parseTab(value)) {
             request.tab = value;
             return {};
         }
-        return QStringLiteral("pestaña desconocida: ") + quoted(value) +
-               QStringLiteral(" (general, movimiento, condiciones u horarios)");
+        return contract::unknownTab(value);
     default:
         return {};
     }
@@ -105,18 +106,6 @@ std::optional<int> parseTimeOfDay(const QString& text) {
     if (hours > 23 || minutes > 59)
         return std::nullopt;
     return hours * 60 + minutes;
-}
-
-std::optional<SettingsTab> parseTab(const QString& name) {
-    if (name.isEmpty() || name == QLatin1String("general"))
-        return SettingsTab::general;
-    if (name == QLatin1String("movimiento"))
-        return SettingsTab::movement;
-    if (name == QLatin1String("condiciones"))
-        return SettingsTab::conditions;
-    if (name == QLatin1String("horarios"))
-        return SettingsTab::schedules;
-    return std::nullopt;
 }
 
 Parsed parse(const QStringList& arguments) {

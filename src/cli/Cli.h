@@ -69,9 +69,6 @@ std::optional<qint64> parseDuration(const QString& text);
 // "18:00", "8:05": a 24-hour time of day as minutes since midnight.
 std::optional<int> parseTimeOfDay(const QString& text);
 
-// "general" (or empty), "movimiento", "condiciones", "horarios".
-std::optional<SettingsTab> parseTab(const QString& name);
-
 // The Spanish usage text, ending with a newline.
 QString usage();
 

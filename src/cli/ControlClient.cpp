@@ -1,7 +1,7 @@
 #include "ControlClient.h"
 
-#include "AppService.h"
 #include "Bundle.h"
+#include "ControlContract.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -70,7 +70,7 @@ void fail(const QString& why) {
 }
 
 bool nameOwned(const QDBusConnection& bus) {
-    return bus.interface()->isServiceRegistered(AppService::kName).value();
+    return bus.interface()->isServiceRegistered(contract::kName).value();
 }
 
 // The instance answers Quit before it leaves its event loop; a script that starts Morvane again
@@ -96,7 +96,7 @@ int runCommand(const Request& request) {
     }
     const Call call = callFor(request);
     QDBusMessage message =
-        QDBusMessage::createMethodCall(AppService::kName, AppService::kPath, AppService::kName, call.method);
+        QDBusMessage::createMethodCall(contract::kName, contract::kPath, contract::kInterface, call.method);
     message.setArguments(call.arguments);
     message.setAutoStartService(false);
     const QDBusMessage reply = bus.call(message, QDBus::Block, kReplyTimeoutMs);

@@ -2,6 +2,7 @@
 
 #include "AppService.h"
 #include "Cli.h"
+#include "ControlContract.h"
 #include "Engine.h"
 #include "Fmt.h"
 #include "MenuView.h"
@@ -107,11 +108,9 @@ void ControlAdaptor::OpenPopover() {
 }
 
 void ControlAdaptor::OpenSettings(const QString& tab, const QDBusMessage& call) {
-    const auto chosen = cli::parseTab(tab);
+    const auto chosen = contract::parseTab(tab);
     if (!chosen)
-        return refuse(
-            call, QStringLiteral("pestaña desconocida: «%1» (general, movimiento, condiciones u horarios)")
-                      .arg(tab));
+        return refuse(call, contract::unknownTab(tab));
     // After the answer, as the popover's settings button: the popover closes, the window comes up.
     QTimer::singleShot(0, this, [this, tab = *chosen] {
         if (m_actions.closePopover)
@@ -161,24 +160,24 @@ void ControlAdaptor::announceChanges() {
     if (now == m_published)
         return;
     QVariantMap changed;
-    const auto note = [&](const char* name, const auto& before, const auto& after) {
+    const auto note = [&](const QString& name, const auto& before, const auto& after) {
         if (!(before == after))
-            changed.insert(QLatin1String(name), QVariant::fromValue(after));
+            changed.insert(name, QVariant::fromValue(after));
     };
-    note("enabled", m_published.enabled, now.enabled);
-    note("status", m_published.status, now.status);
-    note("stopAt", m_published.stopAt, now.stopAt);
-    note("pausedUntil", m_published.pausedUntil, now.pausedUntil);
-    note("startAt", m_published.startAt, now.startAt);
-    note("blockingReason", m_published.blockingReason, now.blockingReason);
-    note("verified", m_published.verified, now.verified);
-    note("lastVerified", m_published.lastVerified, now.lastVerified);
+    note(contract::kEnabled, m_published.enabled, now.enabled);
+    note(contract::kStatus, m_published.status, now.status);
+    note(contract::kStopAt, m_published.stopAt, now.stopAt);
+    note(contract::kPausedUntil, m_published.pausedUntil, now.pausedUntil);
+    note(contract::kStartAt, m_published.startAt, now.startAt);
+    note(contract::kBlockingReason, m_published.blockingReason, now.blockingReason);
+    note(contract::kVerified, m_published.verified, now.verified);
+    note(contract::kLastVerified, m_published.lastVerified, now.lastVerified);
     m_published = now;
 
     QDBusMessage signal =
-        QDBusMessage::createSignal(AppService::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QDBusMessage::createSignal(contract::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                    QStringLiteral("PropertiesChanged"));
-    signal << AppService::kName << changed << QStringList();
+    signal << contract::kInterface << changed << QStringList();
     m_bus.send(signal);
 }
 

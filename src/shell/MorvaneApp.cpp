@@ -3,6 +3,7 @@
 #include "AppActions.h"
 #include "AppService.h"
 #include "ControlAdaptor.h"
+#include "ControlContract.h"
 #include "Diagnosis.h"
 #include "DiagnosisWindow.h"
 #include "Engine.h"
@@ -70,7 +71,7 @@ int runApplication(const QStringList& arguments) {
     // desktop sessions of our own (the claim below still settles two starts racing each other).
     if (!Snapshot::requested(arguments)) {
         QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        if (bus && bus->isServiceRegistered(AppService::kName).value() &&
+        if (bus && bus->isServiceRegistered(contract::kName).value() &&
             AppService::openPopoverOfRunning(QDBusConnection::sessionBus()))
             return 0;
     }
@@ -102,7 +103,7 @@ int runApplication(const QStringList& arguments) {
         if (AppService::openPopoverOfRunning(QDBusConnection::sessionBus()))
             return 0;
         qWarning("morvane: another Morvane holds %s but does not answer; starting anyway",
-                 qPrintable(AppService::kName));
+                 qPrintable(contract::kName));
     }
 
     AppActions actions;

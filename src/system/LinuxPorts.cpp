@@ -1,32 +1,22 @@
 #include "LinuxPorts.h"
 
 #include "DBusNotifier.h"
-#include "KGlobalAccelHotKey.h"
-#include "KWinAppsProbe.h"
-#include "KWinInput.h"
-#include "MutterIdleTime.h"
-#include "MutterRemoteDesktop.h"
+#include "GnomePorts.h"
+#include "KdePorts.h"
 #include "NullPorts.h"
-#include "PortalHotKey.h"
-#include "PortalRemoteDesktop.h"
 #include "Probes.h"
 #include "QtPorts.h"
 #include "ScreenLockMonitor.h"
 #include "SessionActivity.h"
 #include "SessionSleepGuard.h"
 #include "SettingsStore.h"
-#include "WlrAppsProbe.h"
-#include "WlrClient.h"
-#include "WlrInput.h"
-#include "X11Display.h"
-#include "X11HotKey.h"
-#include "X11Input.h"
-#include "X11JiggleOverlay.h"
+#include "WlrootsPorts.h"
+#include "X11Ports.h"
 
-#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QGuiApplication>
+
+#include <array>
 
 namespace morvane {
 
@@ -67,32 +57,6 @@ QDBusConnection connectBus(const QString& address, QDBusConnection::BusType fall
     return QDBusConnection::connectToBus(address, name + QLatin1Char(' ') + address);
 }
 
-bool onXcb() {
-    return QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
-// What the per-session builders get to work with.
-struct PortContext {
-    const LinuxPorts::Options& options;
-    QDBusConnection session;
-    SessionActivity& activity;
-    DefaultsStore& defaults;
-};
-
-// The ports that reach the display server: the only ones that differ between kinds of session.
-struct DisplayPorts {
-    std::unique_ptr<QObject> shared; // what several of the adapters below use; destroyed last
-    std::unique_ptr<IdleTime> idle;
-    std::unique_ptr<AccessibilityTrust> trust;
-    std::unique_ptr<Jiggler> jiggler;
-    std::unique_ptr<AppsProbe> apps;
-    std::unique_ptr<JiggleOverlay> overlay;
-    std::unique_ptr<HotKeyFactory> hotKeys;
-    bool x11 = false;
-    LinuxPorts::Choices choices;
-    std::function<void()> requestPermission; // the desktop's consent flow, where it has one
-};
-
 // A session whose display server we cannot reach: nothing but activity declarations.
 DisplayPorts sessionOnlyPorts(const PortContext& context, bool wayland) {
     DisplayPorts p;
@@ -106,7 +70,7 @@ DisplayPorts sessionOnlyPorts(const PortContext& context, bool wayland) {
                  QStringLiteral("NullOverlay"),        QStringLiteral("NullHotKeyFactory")};
     if (wayland) {
         // The user's processes still tell which applications run.
-        p.apps = std::make_unique<NoFrontmostAppsProbe>(std::make_unique<X11AppsProbe>(context.options.root));
+        p.apps = std::make_unique<NoFrontmostAppsProbe>(context.processApps());
         p.choices.apps = QStringLiteral("NoFrontmostAppsProbe");
     } else {
         p.apps = std::make_unique<NullAppsProbe>();
@@ -114,148 +78,28 @@ DisplayPorts sessionOnlyPorts(const PortContext& context, bool wayland) {
     return p;
 }
 
-DisplayPorts x11Ports(const PortContext& context) {
-    if (!X11Display())
-        return sessionOnlyPorts(context, false);
-    DisplayPorts p;
-    p.x11 = true;
-    p.idle = std::make_unique<X11IdleTime>();
-    p.trust = std::make_unique<X11Trust>();
-    p.jiggler = std::make_unique<X11Jiggler>(&context.activity);
-    p.apps = std::make_unique<X11AppsProbe>(context.options.root);
-    p.choices = {QStringLiteral("X11IdleTime"), QStringLiteral("X11Trust"),
-                 QStringLiteral("X11Jiggler"),  QStringLiteral("X11AppsProbe"),
-                 QStringLiteral("NullOverlay"), QStringLiteral("NullHotKeyFactory")};
-    // Windows need a QApplication; key grabs need Qt's own xcb connection.
-    if (context.options.useOverlay && qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        p.overlay = std::make_unique<X11JiggleOverlay>();
-        p.choices.overlay = QStringLiteral("X11JiggleOverlay");
-    } else {
-        p.overlay = std::make_unique<NullOverlay>();
-    }
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && onXcb()) {
-        p.hotKeys = std::make_unique<X11HotKeyFactory>();
-        p.choices.hotKeys = QStringLiteral("X11HotKeyFactory");
-    } else {
-        p.hotKeys = std::make_unique<NullHotKeyFactory>();
-    }
-    return p;
-}
-
-// GNOME on Wayland: idle time and input through Mutter's own services. No overlay (a client
-// cannot place a window at the pointer) and no hot key here.
-DisplayPorts gnomeWaylandPorts(const PortContext& context) {
-    DisplayPorts p = sessionOnlyPorts(context, true);
-    auto desktop = std::make_unique<MutterRemoteDesktop>(context.session);
-    p.idle = std::make_unique<MutterIdleTime>(context.session);
-    p.trust = std::make_unique<MutterTrust>(*desktop);
-    p.jiggler = std::make_unique<MutterJiggler>(*desktop, context.activity);
-    p.shared = std::move(desktop);
-    p.choices.idle = QStringLiteral("MutterIdleTime");
-    p.choices.trust = QStringLiteral("MutterTrust");
-    p.choices.jiggler = QStringLiteral("MutterJiggler");
-    return p;
-}
-
-// wlroots and other Wayland compositors, through our own Wayland connection: idle time from
-// ext-idle-notify or org_kde_kwin_idle; input through the wlr virtual pointer where the compositor
-// offers it (no consent needed), else through the RemoteDesktop portal; sway's focused window over
-// its IPC; the hot key through the GlobalShortcuts portal where the desktop's portal has it.
-DisplayPorts waylandPorts(const PortContext& context) {
-    DisplayPorts p = sessionOnlyPorts(context, true);
-    auto shared = std::make_unique<QObject>();
-    std::unique_ptr<WlrClient> client = WlrClient::connect();
-    if (client && client->hasIdleProtocol()) {
-        p.idle = std::make_unique<WlrIdleTime>(*client);
-        p.choices.idle = QStringLiteral("WlrIdleTime");
-    }
-    if (client && client->virtualPointers()) {
-        p.trust = std::make_unique<WlrTrust>(*client);
-        p.jiggler = std::make_unique<WlrJiggler>(*client, &context.activity);
-        p.choices.trust = QStringLiteral("WlrTrust");
-        p.choices.jiggler = QStringLiteral("WlrJiggler");
-    } else if (PortalRemoteDesktop::available(context.session)) {
-        auto* remote = new PortalRemoteDesktop(context.session, context.defaults);
-        remote->setParent(shared.get());
-        p.trust = std::make_unique<PortalTrust>(*remote);
-        p.jiggler = std::make_unique<PortalJiggler>(*remote, &context.activity, client.get());
-        p.requestPermission = [remote] { remote->requestConsent(); };
-        p.choices.trust = QStringLiteral("PortalTrust");
-        p.choices.jiggler = QStringLiteral("PortalJiggler");
-    }
-    const QString swaySocket = qEnvironmentVariable("SWAYSOCK");
-    if (!swaySocket.isEmpty()) {
-        p.apps =
-            std::make_unique<WlrAppsProbe>(swaySocket, std::make_unique<X11AppsProbe>(context.options.root));
-        p.choices.apps = QStringLiteral("WlrAppsProbe");
-    }
-    if (PortalHotKeyFactory::available(context.session)) {
-        p.hotKeys = std::make_unique<PortalHotKeyFactory>(context.session);
-        p.choices.hotKeys = QStringLiteral("PortalHotKeyFactory");
-    }
-    // The connection goes last, after every adapter that uses it.
-    if (client)
-        client.release()->setParent(shared.get());
-    p.shared = std::move(shared);
-    return p;
-}
-
-// KDE Plasma on Wayland: idle time through our own Wayland connection, movements through KWin's
-// fake input or idle protocol (see KWinInput.h), else the RemoteDesktop portal with the user's
-// consent; the active window from a KWin script; the hot key in KDE's global shortcut service.
-DisplayPorts kdeWaylandPorts(const PortContext& context) {
-    DisplayPorts p = sessionOnlyPorts(context, true);
-    auto shared = std::make_unique<QObject>();
-    std::unique_ptr<WlrClient> client = WlrClient::connect();
-    if (client) {
-        if (client->hasIdleProtocol()) {
-            p.idle = std::make_unique<WlrIdleTime>(*client);
-            p.choices.idle = QStringLiteral("WlrIdleTime");
-        }
-        // The portal's dialog only where KWin does not let us post input unasked.
-        PortalRemoteDesktop* remote = nullptr;
-        if (!client->fakeInput() && PortalRemoteDesktop::available(context.session)) {
-            remote = new PortalRemoteDesktop(context.session, context.defaults);
-            remote->setParent(shared.get());
-            p.requestPermission = [remote] { remote->requestConsent(); };
-        }
-        p.trust = std::make_unique<KWinTrust>(*client, remote);
-        p.jiggler = std::make_unique<KWinJiggler>(*client, remote, &context.activity);
-        p.choices.trust = QStringLiteral("KWinTrust");
-        p.choices.jiggler = QStringLiteral("KWinJiggler");
-    }
-    if (KWinAppsProbe::available(context.session)) {
-        p.apps = std::make_unique<KWinAppsProbe>(context.session,
-                                                 std::make_unique<X11AppsProbe>(context.options.root));
-        p.choices.apps = QStringLiteral("KWinAppsProbe");
-    }
-    if (KGlobalAccelHotKeyFactory::available(context.session)) {
-        p.hotKeys = std::make_unique<KGlobalAccelHotKeyFactory>(context.session);
-        p.choices.hotKeys = QStringLiteral("KGlobalAccelHotKeyFactory");
-    } else if (PortalHotKeyFactory::available(context.session)) {
-        p.hotKeys = std::make_unique<PortalHotKeyFactory>(context.session);
-        p.choices.hotKeys = QStringLiteral("PortalHotKeyFactory");
-    }
-    if (client)
-        client.release()->setParent(shared.get());
-    p.shared = std::move(shared);
-    return p;
-}
+// The desktops, one row per room: the kind of session it serves and its builder.
+struct Desktop {
+    SessionKind kind;
+    bool wayland;
+    DesktopBuilder build;
+};
+const std::array kDesktops{
+    Desktop{SessionKind::x11, false, x11Ports},
+    Desktop{SessionKind::gnomeWayland, true, gnomeWaylandPorts},
+    Desktop{SessionKind::kdeWayland, true, kdeWaylandPorts},
+    Desktop{SessionKind::wlrootsWayland, true, wlrootsPorts},
+    Desktop{SessionKind::otherWayland, true, wlrootsPorts},
+};
 
 // The one place that maps a kind of session to its adapters.
 DisplayPorts choosePorts(SessionKind kind, const PortContext& context) {
-    switch (kind) {
-    case SessionKind::x11:
-        return x11Ports(context);
-    case SessionKind::gnomeWayland:
-        return gnomeWaylandPorts(context);
-    case SessionKind::kdeWayland:
-        return kdeWaylandPorts(context);
-    case SessionKind::wlrootsWayland:
-    case SessionKind::otherWayland:
-        return waylandPorts(context);
-    case SessionKind::none:
-        break;
+    for (const Desktop& desktop : kDesktops) {
+        if (desktop.kind == kind) {
+            DisplayPorts p = sessionOnlyPorts(context, desktop.wayland);
+            desktop.build(p, context);
+            return p;
+        }
     }
     return sessionOnlyPorts(context, false);
 }
@@ -283,7 +127,9 @@ struct LinuxPorts::Impl {
         , power(options.root)
         , disk(options.root)
         , cpu(options.root)
-        , display(choosePorts(kind, PortContext{options, session, activity, defaults})) {
+        , display(choosePorts(
+              kind, PortContext{session, activity, defaults, options.useOverlay,
+                                [root = options.root] { return std::make_unique<X11AppsProbe>(root); }})) {
         if (options.useAudio) {
             // Connected only while the audio condition is set: the engine asks nothing else of the
             // sound server, and an idle connection still costs a thread and a socket.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DisplayPorts.h"
 #include "Ports.h"
 #include "SessionKind.h"
 
@@ -31,15 +32,7 @@ public:
     };
 
     // What was chosen for the ports that depend on the display session, by adapter name.
-    struct Choices {
-        QString idle;
-        QString trust;
-        QString jiggler;
-        QString apps;
-        QString overlay;
-        QString hotKeys;
-        bool operator==(const Choices&) const = default;
-    };
+    using Choices = PortChoices;
 
     LinuxPorts(SettingsStore& store, DefaultsStore& defaults);
     LinuxPorts(SettingsStore& store, DefaultsStore& defaults, const Options& options);

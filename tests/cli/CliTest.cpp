@@ -131,15 +131,5 @@ TEST(CliTest, BadCommandsAreRefusedWithAReason) {
     }
 }
 
-TEST(CliTest, TabsByTheirSpanishNames) {
-    EXPECT_EQ(parseTab(""), SettingsTab::general);
-    EXPECT_EQ(parseTab("general"), SettingsTab::general);
-    EXPECT_EQ(parseTab("movimiento"), SettingsTab::movement);
-    EXPECT_EQ(parseTab("condiciones"), SettingsTab::conditions);
-    EXPECT_EQ(parseTab("horarios"), SettingsTab::schedules);
-    EXPECT_EQ(parseTab("Horarios"), std::nullopt);
-    EXPECT_EQ(parseTab("schedules"), std::nullopt);
-}
-
 } // namespace
 } // namespace morvane::cli

@@ -4,6 +4,7 @@
 #include "AppService.h"
 #include "Cli.h"
 #include "ControlAdaptor.h"
+#include "ControlContract.h"
 #include "TestServers.h"
 #include "UiRig.h"
 
@@ -74,19 +75,18 @@ protected:
 
     // A method call or property read on the instance, answered while this process keeps running.
     QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments = {}) {
-        QDBusMessage m =
-            QDBusMessage::createMethodCall(AppService::kName, AppService::kPath, interface, method);
+        QDBusMessage m = QDBusMessage::createMethodCall(contract::kName, contract::kPath, interface, method);
         m.setArguments(arguments);
         QDBusPendingCall pending = client.asyncCall(m, 5000);
         EXPECT_TRUE(test::waitUntil([&] { return pending.isFinished(); }));
         return pending.reply();
     }
     QDBusMessage control(const QString& method, const QVariantList& arguments = {}) {
-        return call(AppService::kName, method, arguments);
+        return call(contract::kInterface, method, arguments);
     }
     QVariant property(const QString& name) {
         const QDBusMessage reply = call(QStringLiteral("org.freedesktop.DBus.Properties"),
-                                        QStringLiteral("Get"), {AppService::kName, name});
+                                        QStringLiteral("Get"), {contract::kInterface, name});
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
 
@@ -102,7 +102,7 @@ public:
     QList<QVariantMap> changes;
 public Q_SLOTS:
     void changed(const QString& interface, const QVariantMap& properties, const QStringList&) {
-        if (interface == AppService::kName)
+        if (interface == contract::kInterface)
             changes << properties;
     }
 };
@@ -118,7 +118,7 @@ protected:
         // Quitting gives the name up, which --quit waits for.
         rig.actions.quit = [this] {
             rig.calls << QStringLiteral("quit");
-            serviceBus.unregisterService(AppService::kName);
+            serviceBus.unregisterService(contract::kName);
         };
         // The shell's diagnosis, replaced by a text the test chooses.
         rig.actions.diagnose = [this](std::function<void(const QString&, bool)> done) {
@@ -250,7 +250,7 @@ TEST_F(ControlTest, BadInputIsRefusedAndChangesNothing) {
 TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
     PropertiesLog log;
     ASSERT_TRUE(client.connect(
-        AppService::kName, AppService::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        contract::kName, contract::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"), &log, SLOT(changed(QString, QVariantMap, QStringList))));
 
     rig.engine->activate(at(12, 30));
@@ -285,7 +285,7 @@ TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
 TEST_F(ControlTest, VerdictReachesScriptsAndTheDiagnosisSetsTheExitCode) {
     PropertiesLog log;
     ASSERT_TRUE(client.connect(
-        AppService::kName, AppService::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        contract::kName, contract::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"), &log, SLOT(changed(QString, QVariantMap, QStringList))));
     EXPECT_EQ(property("verified").toString(), QStringLiteral("unknown"));
     rig.moveEveryTwoSeconds();
@@ -363,7 +363,7 @@ TEST_F(ControlTestBase, TheRealProgramObeysItsCommandLine) {
         app.waitForFinished(3000);
     });
     ASSERT_TRUE(test::waitUntil(
-        [&] { return client.interface()->isServiceRegistered(AppService::kName).value(); }, 20000));
+        [&] { return client.interface()->isServiceRegistered(contract::kName).value(); }, 20000));
 
     EXPECT_EQ(morvane({"--for", "30m"}).code, cli::kExitOk);
     Outcome status = morvane({"--status"});
@@ -401,7 +401,7 @@ TEST_F(ControlTestBase, TheRealProgramObeysItsCommandLine) {
     const Outcome quit = morvane({"--quit"});
     EXPECT_EQ(quit.code, cli::kExitOk) << quit.err.toStdString();
     // --quit returns once the name is free.
-    EXPECT_FALSE(client.interface()->isServiceRegistered(AppService::kName).value());
+    EXPECT_FALSE(client.interface()->isServiceRegistered(contract::kName).value());
     ASSERT_TRUE(test::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 10000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);

@@ -10,6 +10,7 @@
 #include "SettingsStore.h"
 #include "WaylandTestClient.h"
 #include "WlrClient.h"
+#include "WlrIdleTime.h"
 #include "WlrInput.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "KWinInput.h"
 
 #include "PortalRemoteDesktop.h"
+#include "RelativeStep.h"
 #include "SessionActivity.h"
 #include "WlrClient.h"
-#include "WlrInput.h"
 #include "fake-input-client-protocol.h"
 
 #include <QTimer>

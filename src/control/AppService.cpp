@@ -1,5 +1,7 @@
 #include "AppService.h"
 
+#include "ControlContract.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QTimer>
@@ -12,8 +14,8 @@ AppService::AppService(QDBusConnection bus, QObject* parent)
 
 AppService::~AppService() {
     if (m_claimed) {
-        m_bus.unregisterObject(kPath);
-        m_bus.unregisterService(kName);
+        m_bus.unregisterObject(contract::kPath);
+        m_bus.unregisterService(contract::kName);
     }
 }
 
@@ -21,17 +23,19 @@ bool AppService::claim() {
     if (!m_bus.isConnected() || !m_bus.interface())
         return false;
     // DoNotQueue: a second instance must learn at once that the name is taken, not wait for it.
-    const auto reply = m_bus.interface()->registerService(kName, QDBusConnectionInterface::DontQueueService,
-                                                          QDBusConnectionInterface::DontAllowReplacement);
+    const auto reply =
+        m_bus.interface()->registerService(contract::kName, QDBusConnectionInterface::DontQueueService,
+                                           QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered)
         return false;
     m_claimed = true;
-    m_bus.registerObject(kPath, this, QDBusConnection::ExportAdaptors);
+    m_bus.registerObject(contract::kPath, this, QDBusConnection::ExportAdaptors);
     return true;
 }
 
 bool AppService::openPopoverOfRunning(QDBusConnection bus) {
-    QDBusMessage m = QDBusMessage::createMethodCall(kName, kPath, kName, QStringLiteral("OpenPopover"));
+    QDBusMessage m = QDBusMessage::createMethodCall(contract::kName, contract::kPath, contract::kInterface,
+                                                    QStringLiteral("OpenPopover"));
     m.setAutoStartService(false);
     return bus.call(m, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }

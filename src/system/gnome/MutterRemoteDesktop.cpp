@@ -1,21 +1,18 @@
 #include "MutterRemoteDesktop.h"
 
 #include "DBusUtil.h"
+#include "RelativeStep.h"
 #include "SessionActivity.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
-#include <QRandomGenerator>
 #include <QTimer>
 
 #include <linux/input-event-codes.h>
 
-#include <algorithm>
-#include <cmath>
 #include <deque>
-#include <numbers>
 
 namespace morvane {
 
@@ -29,10 +26,6 @@ const QString kSessionInterface = QStringLiteral("org.gnome.Mutter.RemoteDesktop
 
 // Events wait this many at most for a session to start; older ones are dropped first.
 constexpr std::size_t kMaxWaiting = 32;
-// The return half of a standard movement follows the outward half after this long.
-constexpr int kReturnDelayMs = 60;
-// A step longer than any screen is clamped by Mutter anyway.
-constexpr double kLongestStep = 65535;
 
 struct PointerEvent {
     bool isButton = false;
@@ -237,14 +230,11 @@ MutterJiggler::MutterJiggler(MutterRemoteDesktop& desktop, SessionActivity& acti
 void MutterJiggler::perform(JiggleMode mode, double distance, bool randomize) {
     switch (mode) {
     case JiggleMode::standard: {
-        const double step = std::isnan(distance) ? 1.0 : std::clamp(distance, 1.0, kLongestStep);
-        const double angle = randomize ? QRandomGenerator::global()->bounded(2 * std::numbers::pi) : 0.0;
         // Relative steps: Wayland tells no client where the pointer is. At a screen edge Mutter
         // clamps the step out, so the way back may leave the pointer up to one step inside.
-        const double dx = step * std::cos(angle);
-        const double dy = step * std::sin(angle);
-        m_desktop.motion(dx, dy);
-        QTimer::singleShot(kReturnDelayMs, &m_returns, [this, dx, dy] { m_desktop.motion(-dx, -dy); });
+        const RelativeStep out = relativeStep(distance, randomize);
+        m_desktop.motion(out.dx, out.dy);
+        QTimer::singleShot(kStepReturnMs, &m_returns, [this, out] { m_desktop.motion(-out.dx, -out.dy); });
         break;
     }
     case JiggleMode::zen:

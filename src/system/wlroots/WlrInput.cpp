@@ -1,27 +1,22 @@
 #include "WlrInput.h"
 
+#include "RelativeStep.h"
 #include "SessionActivity.h"
 #include "WlrClient.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
-#include <QRandomGenerator>
 #include <QTimer>
 
 #include <wayland-client.h>
 
 #include <linux/input-event-codes.h>
 
-#include <algorithm>
-#include <cmath>
+#include <cstdint>
 #include <ctime>
-#include <numbers>
 
 namespace morvane {
 
 namespace {
-
-// A step never needs to cross more than the largest screens; wl_fixed_t holds ±8 million.
-constexpr double kLongestStep = 65535;
 
 // Event timestamps are milliseconds on the monotonic clock, as the compositor's own devices give.
 uint32_t timestampMs() {
@@ -42,21 +37,6 @@ void leftButton(zwlr_virtual_pointer_v1* pointer, wl_pointer_button_state state)
 }
 
 } // namespace
-
-RelativeStep relativeStep(double distance, bool randomize) {
-    const double step = std::isnan(distance) ? 1.0 : std::clamp(distance, 1.0, kLongestStep);
-    const double angle = randomize ? QRandomGenerator::global()->bounded(2 * std::numbers::pi) : 0.0;
-    // Compositor space grows downwards, like X's root window: a positive sine steps down.
-    return {step * std::cos(angle), step * std::sin(angle)};
-}
-
-double WlrIdleTime::idleSeconds() {
-    return m_client.idleSeconds();
-}
-
-bool WlrIdleTime::available() {
-    return m_client.hasIdleProtocol() && m_client.alive();
-}
 
 bool WlrTrust::trusted() {
     return m_client.virtualPointers() && m_client.alive();

@@ -11,30 +11,6 @@ namespace morvane {
 class SessionActivity;
 class WlrClient;
 
-// The outward half of a standard movement for devices that only move relative to where the
-// pointer is: `distance` points (at least 1, NaN counts as 1) to the right, or in a random
-// direction when `randomize` is on. The return half is its opposite.
-struct RelativeStep {
-    double dx = 0;
-    double dy = 0;
-};
-RelativeStep relativeStep(double distance, bool randomize);
-// The return half follows the outward half after this long.
-inline constexpr int kStepReturnMs = 60;
-
-// Seconds since the seat's last input, from the compositor's idle protocol (see WlrClient).
-class WlrIdleTime final : public IdleTime {
-public:
-    explicit WlrIdleTime(WlrClient& client)
-        : m_client(client) {}
-    double idleSeconds() override;
-    // The compositor offers an idle protocol and our connection to it holds.
-    bool available() override;
-
-private:
-    WlrClient& m_client;
-};
-
 // Input may be posted while the compositor offers the wlr virtual pointer and our connection to
 // it holds. wlroots asks no consent for it.
 class WlrTrust final : public AccessibilityTrust {

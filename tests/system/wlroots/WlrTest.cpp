@@ -7,6 +7,7 @@
 #include "TestServers.h"
 #include "WlrAppsProbe.h"
 #include "WlrClient.h"
+#include "WlrIdleTime.h"
 #include "WlrInput.h"
 
 #include <gtest/gtest.h>

@@ -8,14 +8,12 @@
 
 namespace morvane {
 
-// The program's own name on the session bus: one running Morvane per session owns it, and a second
-// start reaches the first through it. The object's interface is its ControlAdaptor.
+// The program's own name on the session bus (contract::kName): one running Morvane per session
+// owns it, and a second start reaches the first through it. The object's interface is its
+// ControlAdaptor.
 class AppService final : public QObject {
     Q_OBJECT
 public:
-    static inline const QString kName = QStringLiteral("app.morvane.Morvane");
-    static inline const QString kPath = QStringLiteral("/app/morvane/Morvane");
-
     AppService(QDBusConnection bus, QObject* parent = nullptr);
     ~AppService() override;
 

@@ -2,9 +2,9 @@
 
 #include "DefaultsStore.h"
 #include "PortalRequest.h"
+#include "RelativeStep.h"
 #include "SessionActivity.h"
 #include "WlrClient.h"
-#include "WlrInput.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
