@@ -154,7 +154,7 @@ int runApplication(const QStringList& arguments) {
     engine.start();
     updater.start();
     shell.status = std::make_unique<StatusController>(
-        engine, store, *shell.popover,
+        engine, store, *shell.popover, clock,
         StatusController::Actions{[] { shell.settings->show(SettingsTab::general); },
                                   [] { QCoreApplication::quit(); }},
         QDBusConnection::sessionBus());
