@@ -60,12 +60,13 @@ protected:
         return start(program, args, environment(withDisplay));
     }
 
-    QProcess* start(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
+    QProcess* start(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         processes.push_back(std::make_unique<QProcess>());
         QProcess* p = processes.back().get();
         p->setProcessEnvironment(env);
         p->setWorkingDirectory(home.path());
-        p->setProcessChannelMode(QProcess::ForwardedChannels);
+        p->setProcessChannelMode(channels);
         p->start(program, args);
         EXPECT_TRUE(p->waitForStarted(5000)) << qPrintable(program);
         return p;
@@ -191,15 +192,17 @@ QStringList swayWindows(const test::HeadlessSway& sway) {
     return names;
 }
 
-// Without XWayland the program is a Wayland client of its own: it starts, chooses the compositor's
-// adapters, and its windows open there (the compositor places them).
+// Without a working XWayland (here a stale DISPLAY naming no server) the program is a Wayland
+// client of its own: it says so in one line, starts, chooses the compositor's adapters, and its
+// windows open there (the compositor places them).
 TEST_F(ShellTest, OnWaylandWithoutXItsWindowsOpenNatively) {
     test::HeadlessSway sway;
     ASSERT_TRUE(sway.ok()) << "sway did not come up";
     QProcessEnvironment env = environment(false);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sway.runtimeDir());
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), sway.waylandSocket());
-    QProcess* app = start(kApp, {}, env);
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":55"));
+    QProcess* app = start(kApp, {}, env, QProcess::ForwardedOutputChannel);
     const auto settingsShown = [&] {
         const QStringList names = swayWindows(sway);
         return names.contains(QStringLiteral("Preferencias de Morvane")) ||
@@ -208,6 +211,10 @@ TEST_F(ShellTest, OnWaylandWithoutXItsWindowsOpenNatively) {
     EXPECT_TRUE(test::waitUntil(settingsShown, 20000)) << qPrintable(swayWindows(sway).join(u'|'));
     EXPECT_TRUE(test::waitUntil([&] { return onBus(QStringLiteral("app.morvane.Morvane")); }));
     EXPECT_EQ(app->state(), QProcess::Running);
+    const QStringList fallback = QString::fromUtf8(app->readAllStandardError())
+                                     .split(u'\n')
+                                     .filter(QRegularExpression(QStringLiteral("DISPLAY=:55.*Wayland")));
+    EXPECT_EQ(fallback.size(), 1) << qPrintable(fallback.join(u'|'));
 }
 
 // Where no window can open, one line says which variable and which package, and the status is 1:
