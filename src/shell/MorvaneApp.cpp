@@ -25,8 +25,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDebug>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSessionManager>
 #include <QTimer>
+#include <QTranslator>
 
 namespace morvane {
 
@@ -55,6 +58,17 @@ QString bundleExecutable(const Updater& updater) {
 
 } // namespace
 
+bool loadQtTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    // Tries qtbase_es_AR, then qtbase_es: Debian ships the latter.
+    if (translator->load(QLocale(QStringLiteral("es_AR")), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator))
+        return true;
+    delete translator;
+    return false;
+}
+
 int runApplication(const QStringList& arguments) {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     Q_ASSERT(app);
@@ -76,6 +90,7 @@ int runApplication(const QStringList& arguments) {
     }
 
     theme::applyAppearance(*app, theme::desktopPrefersDark());
+    loadQtTranslations(*app);
 
     SettingsStore& store = SettingsStore::shared();
     DefaultsStore& defaults = SettingsStore::sharedDefaults();

@@ -213,8 +213,8 @@ TEST(DebianPackage, HoldsTheSystemWideLayoutAndPassesLintian) {
 
     const QString control = QString::fromUtf8(
         run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")}, &code));
-    for (const char* platform : {"qt6-qpa-plugins", "qt6-wayland"})
-        EXPECT_TRUE(control.contains(QLatin1String(platform))) << control.toStdString();
+    for (const char* loadedAtRunTime : {"qt6-qpa-plugins", "qt6-wayland", "qt6-translations-l10n"})
+        EXPECT_TRUE(control.contains(QLatin1String(loadedAtRunTime))) << control.toStdString();
     EXPECT_TRUE(control.contains(QStringLiteral("libqt6widgets6"))) << control.toStdString();
 
     const QString lintian = QString::fromUtf8(run(QStringLiteral("lintian"), {deb}, &code));
