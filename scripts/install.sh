@@ -43,7 +43,7 @@ if [ -z "$bundle" ]; then
     source scripts/packages.sh
     install_missing_packages "${build_packages[@]}"
     cmake -S . -B build/run -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_BENCH=OFF >/dev/null
-    ninja -C build/run morvane_bundle morvane_desktop_files
+    ninja -C build/run morvane_bundle
     bundle=$here/build/run/Morvane.app
 fi
 

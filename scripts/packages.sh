@@ -22,10 +22,11 @@ install_missing_packages() {
     fi
 }
 
-# What building Morvane needs.
+# What building Morvane needs, and what it needs to run: Qt's platform plugins and Qt's own texts in
+# Spanish (the menus and dialogs Qt draws itself).
 build_packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-svg-dev
+    qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-svg-dev qt6-translations-l10n
     libx11-dev libxtst-dev libxss-dev libxcb1-dev libpulse-dev
     libwayland-dev wayland-protocols plasma-wayland-protocols
     libarchive-dev libssl-dev

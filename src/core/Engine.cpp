@@ -132,6 +132,8 @@ void Engine::setEnabled(bool on, const std::optional<QString>& reason) {
         m_ports.sleepGuard.set(m_store.p().preventDisplaySleep);
     } else {
         publish(m_stopAt, OptInstant{});
+        // Off is never working; the tick that would say so may be long in coming (the engine rests).
+        publish(m_working, false);
         m_enabledBySchedule = false;
         m_ports.sleepGuard.set(false);
     }

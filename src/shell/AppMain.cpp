@@ -49,6 +49,8 @@ extern "C" Q_DECL_EXPORT int morvane_app_main(int argc, char** argv) {
     } else if (platform.forced && !platform.name.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", platform.name);
     }
+    if (!platform.fallback.isEmpty())
+        std::fprintf(stderr, "morvane: %s\n", platform.fallback.toLocal8Bit().constData());
     QApplication app(argc, argv);
     // Not for the programs we start (the browser showing the help page).
     if (platform.forced && !platform.name.isEmpty())

@@ -103,12 +103,14 @@ DisplayPlatform DisplayPlatform::choose() {
             if (!name.isEmpty())
                 candidates << name;
         }
-    } else if (!env("DISPLAY").isEmpty()) {
+    } else {
         // With XWayland too, the windows go through X: there the popover opens at the tray icon,
-        // where the compositor would place a Wayland window wherever it likes.
-        candidates << "xcb";
-    } else if (!env("WAYLAND_DISPLAY").isEmpty()) {
-        candidates << "wayland";
+        // where the compositor would place a Wayland window wherever it likes. An X display that
+        // refuses (XWayland gone, a stale DISPLAY, a wrong XAUTHORITY) leaves the compositor itself.
+        if (!env("DISPLAY").isEmpty())
+            candidates << "xcb";
+        if (!env("WAYLAND_DISPLAY").isEmpty())
+            candidates << "wayland";
     }
 
     DisplayPlatform result;
@@ -117,6 +119,12 @@ DisplayPlatform DisplayPlatform::choose() {
         const QString problem = problemWith(name);
         if (problem.isEmpty()) {
             result.name = name;
+            if (!result.problem.isEmpty())
+                result.fallback = QStringLiteral("%1; las ventanas se abren en %2 (%3)")
+                                      .arg(result.problem,
+                                           name.startsWith("wayland") ? QStringLiteral("Wayland")
+                                                                      : QString::fromLatin1(name),
+                                           variable(name));
             result.problem.clear();
             return result;
         }

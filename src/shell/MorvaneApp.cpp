@@ -26,8 +26,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDebug>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSessionManager>
 #include <QTimer>
+#include <QTranslator>
 
 namespace morvane {
 
@@ -56,6 +59,17 @@ QString bundleExecutable(const Updater& updater) {
 
 } // namespace
 
+bool loadQtTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    // Tries qtbase_es_AR, then qtbase_es: Debian ships the latter.
+    if (translator->load(QLocale(QStringLiteral("es_AR")), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator))
+        return true;
+    delete translator;
+    return false;
+}
+
 int runApplication(const QStringList& arguments) {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     Q_ASSERT(app);
@@ -77,6 +91,7 @@ int runApplication(const QStringList& arguments) {
     }
 
     theme::applyAppearance(*app, theme::desktopPrefersDark());
+    loadQtTranslations(*app);
 
     SettingsStore& store = SettingsStore::shared();
     DefaultsStore& defaults = SettingsStore::sharedDefaults();
@@ -155,7 +170,7 @@ int runApplication(const QStringList& arguments) {
     engine.start();
     updater.start();
     shell.status = std::make_unique<StatusController>(
-        engine, store, *shell.popover,
+        engine, store, *shell.popover, clock,
         StatusController::Actions{[] { shell.settings->show(SettingsTab::general); },
                                   [] { QCoreApplication::quit(); }},
         QDBusConnection::sessionBus());

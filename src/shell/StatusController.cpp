@@ -4,11 +4,13 @@
 #include "Engine.h"
 #include "Fmt.h"
 #include "Popover.h"
+#include "Ports.h"
 #include "SettingsStore.h"
 #include "StatusNotifierItem.h"
 
 #include <QCursor>
 #include <QDebug>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -40,12 +42,13 @@ const QIcon& iconFor(TrayState state) {
 
 } // namespace
 
-StatusController::StatusController(Engine& engine, SettingsStore& store, Popover& popover, Actions actions,
-                                   QDBusConnection bus, QObject* parent)
+StatusController::StatusController(Engine& engine, SettingsStore& store, Popover& popover, const Clock& clock,
+                                   Actions actions, QDBusConnection bus, QObject* parent)
     : QObject(parent)
     , m_engine(engine)
     , m_store(store)
     , m_popover(popover)
+    , m_clock(clock)
     , m_actions(std::move(actions))
     , m_bus(std::move(bus)) {}
 
@@ -75,7 +78,8 @@ void StatusController::setup() {
         this);
     if (m_bus.isConnected()) {
         m_sni = new StatusNotifierItem(m_bus, m_menu, this);
-        m_sni->setToolTipLine([this] { return activityLine(); });
+        m_sni->setToolTip(QStringLiteral("Morvane"), QString());
+        m_sni->setToolTipLine([this] { return shownToolTip(); });
         connect(m_sni, &StatusNotifierItem::activated, this, [this](QPoint at) { leftClick(at); });
         connect(m_sni, &StatusNotifierItem::contextMenuRequested, this, [this] { rightClick(); });
         connect(m_sni, &StatusNotifierItem::watcherChanged, this, [this] { chooseHost(); });
@@ -85,8 +89,7 @@ void StatusController::setup() {
     connect(&m_store, &SettingsStore::changed, this, &StatusController::refresh, Qt::QueuedConnection);
     m_state = trayState(m_engine);
     m_title = title();
-    m_tip = toolTip();
-    m_activityKey = activityKey();
+    m_tipKey = toolTipKey();
     chooseHost();
 }
 
@@ -105,6 +108,7 @@ void StatusController::chooseHost() {
     // manager appears.
     if (next != Host::statusNotifier && !m_xembed) {
         m_xembed = new QSystemTrayIcon(iconFor(m_state));
+        m_xembed->installEventFilter(this);
         connect(m_xembed, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Context)
@@ -132,7 +136,6 @@ void StatusController::showInHost() {
     if (m_sni) {
         m_sni->setIcon(iconImages(m_state));
         m_sni->setLabel(m_title);
-        m_sni->setToolTip(QStringLiteral("Morvane"), m_tip);
     }
     if (m_xembed) {
         m_xembed->setIcon(iconFor(m_state));
@@ -145,64 +148,71 @@ void StatusController::refresh() {
         return;
     const TrayState state = trayState(m_engine);
     QString newTitle = title();
-    QString tip = toolTip();
-    QString key = activityKey();
-    const bool activityChanged = key != m_activityKey;
-    m_activityKey = std::move(key);
-    if (state == m_state && newTitle == m_title && tip == m_tip) {
-        // The XEmbed tooltip is Qt's own, shown from memory: its age may follow every second.
-        // A StatusNotifierItem host hears only of changes other than the age.
-        if (m_xembed && m_xembed->isVisible())
-            m_xembed->setToolTip(QStringLiteral("Morvane — ") + shownToolTip());
-        if (activityChanged && m_sni)
-            m_sni->announceToolTip();
+    QString tipKey = toolTipKey();
+    const bool tipChanged = tipKey != m_tipKey;
+    if (state == m_state && newTitle == m_title && !tipChanged)
         return;
-    }
     m_state = state;
     m_title = std::move(newTitle);
-    m_tip = std::move(tip);
+    m_tipKey = std::move(tipKey);
     showInHost();
-    if (activityChanged && m_sni)
+    // A StatusNotifierItem host reads the tooltip afresh when it shows it; it hears only of changes
+    // other than the ages and the countdown, so that it is not asked to fetch it each second.
+    if (tipChanged && m_sni)
         m_sni->announceToolTip();
 }
 
-QString StatusController::title() const {
+QString StatusController::countdown(const Instant& now) const {
     const auto& stopAt = m_engine.stopAt();
     if (!m_store.p().countdownInMenuBar || !m_engine.enabled() || !stopAt)
         return {};
-    return QLatin1Char(' ') + Fmt::countdown(instant::secondsBetween(m_engine.now(), *stopAt));
+    return QLatin1Char(' ') + Fmt::countdown(instant::secondsBetween(now, *stopAt));
 }
 
-QString StatusController::toolTip() const {
+QString StatusController::title() const {
+    return countdown(m_engine.now());
+}
+
+QString StatusController::stateWords() const {
     // The engine's status line changes every second while it waits or works; the tooltip keeps to
-    // what changes rarely, so that panels are not asked to fetch it again each second. Hosts that
-    // draw no label get the countdown here.
-    QString text;
+    // what changes rarely.
     switch (trayState(m_engine)) {
     case TrayState::off:
-        text = QStringLiteral("Apagado");
         break;
     case TrayState::blocked:
-        text = m_engine.status(); // the reason, e.g. "Pausado: pantalla bloqueada"
-        break;
+        return m_engine.status(); // the reason, e.g. "Pausado: pantalla bloqueada"
     case TrayState::on:
     case TrayState::working:
-        text = QStringLiteral("Activo");
-        break;
+        return QStringLiteral("Activo");
     }
-    const QString t = title();
-    return t.isEmpty() ? text : text + QStringLiteral(" · se apaga en") + t;
+    return QStringLiteral("Apagado");
+}
+
+QString StatusController::shownToolTip() const {
+    // Hosts that draw no label get the countdown here.
+    const QString left = countdown(m_clock.now());
+    return stateWords() + (left.isEmpty() ? QString() : QStringLiteral(" · se apaga en") + left) +
+           QLatin1Char('\n') + activityLine();
 }
 
 QString StatusController::activityLine() const {
-    return m_engine.activityCheck().line(m_engine.now());
+    return m_engine.activityCheck().line(m_clock.now());
 }
 
-QString StatusController::activityKey() const {
+bool StatusController::eventFilter(QObject* watched, QEvent* event) {
+    // Qt's XEmbed icon hands its ToolTip event to the QSystemTrayIcon before it shows the text it
+    // holds: the age is brought up to date here, also while the engine rests and nothing refreshes.
+    if (watched == m_xembed && event->type() == QEvent::ToolTip)
+        m_xembed->setToolTip(QStringLiteral("Morvane — ") + shownToolTip());
+    return QObject::eventFilter(watched, event);
+}
+
+QString StatusController::toolTipKey() const {
     const ActivityCheck& check = m_engine.activityCheck();
     const OptInstant& last = check.lastVerified();
-    return verdictName(check.verdict()) + QString::number(last ? last->toMSecsSinceEpoch() : 0) +
-           QString::number(check.missesInARow()) + (check.noIdleSource() ? u'-' : u'+');
+    return stateWords() + (title().isEmpty() ? u'-' : u'+') + verdictName(check.verdict()) +
+           QString::number(last ? last->toMSecsSinceEpoch() : 0) + QString::number(check.missesInARow()) +
+           (check.noIdleSource() ? u'-' : u'+');
 }
 
 void StatusController::leftClick(QPoint at) {

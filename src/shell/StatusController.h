@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Instant.h"
 #include "TrayIcon.h"
 
 #include <QDBusConnection>
@@ -13,6 +14,7 @@ class QSystemTrayIcon;
 
 namespace morvane {
 
+class Clock;
 class DBusMenu;
 class Engine;
 class Popover;
@@ -30,8 +32,10 @@ public:
         std::function<void()> openSettings; // the menu's "Preferencias"
         std::function<void()> quit;         // the menu's "Salir"
     };
-    StatusController(Engine& engine, SettingsStore& store, Popover& popover, Actions actions,
-                     QDBusConnection bus, QObject* parent = nullptr);
+    // `clock` dates the tooltip's activity line when a host reads it: the engine's own time stands
+    // still while it rests.
+    StatusController(Engine& engine, SettingsStore& store, Popover& popover, const Clock& clock,
+                     Actions actions, QDBusConnection bus, QObject* parent = nullptr);
     ~StatusController() override;
 
     // Creates the tray item and follows the engine and the settings; called once.
@@ -48,8 +52,8 @@ public:
     TrayState shownState() const { return m_state; }
     const QString& shownTitle() const { return m_title; }
     // The tooltip as the XEmbed icon shows it and a StatusNotifierItem host reads it (without its
-    // "Morvane" title).
-    QString shownToolTip() const { return m_tip + QLatin1Char('\n') + activityLine(); }
+    // "Morvane" title), computed from the engine's present state and the clock at each call.
+    QString shownToolTip() const;
     // Which host the item lives in.
     enum class Host { none, statusNotifier, xembed };
     Host host() const { return m_host; }
@@ -58,20 +62,28 @@ public:
 Q_SIGNALS:
     void hostChanged();
 
+protected:
+    // Fills the XEmbed icon's tooltip in just before Qt shows it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void chooseHost();
     void showInHost();
+    // The countdown to the timer's end at `now` (" 1:05:00"), or nothing.
+    QString countdown(const Instant& now) const;
     QString title() const;
-    QString toolTip() const;
+    // The tooltip's first words: "Apagado", "Activo" or the reason movement is held.
+    QString stateWords() const;
     // Whether the session registers the movements, with the age of the last registered one.
     QString activityLine() const;
-    // What changes when that line changes for another reason than its age.
-    QString activityKey() const;
+    // What changes when the tooltip changes for another reason than the passing of time.
+    QString toolTipKey() const;
     QPoint fallbackAnchor() const;
 
     Engine& m_engine;
     SettingsStore& m_store;
     Popover& m_popover;
+    const Clock& m_clock;
     Actions m_actions;
     QDBusConnection m_bus;
     DBusMenu* m_menu = nullptr;
@@ -82,8 +94,7 @@ private:
     bool m_setUp = false;
     TrayState m_state = TrayState::off;
     QString m_title;
-    QString m_tip;
-    QString m_activityKey;
+    QString m_tipKey;
 };
 
 } // namespace morvane

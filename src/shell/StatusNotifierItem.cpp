@@ -258,8 +258,9 @@ void StatusNotifierItem::announceToolTip() {
 
 SniToolTip StatusNotifierItem::toolTip() const {
     const QString line = m_tipLine ? m_tipLine() : QString();
+    const bool both = !m_tipText.isEmpty() && !line.isEmpty();
     return SniToolTip{
-        QString(), {}, m_tipTitle, line.isEmpty() ? m_tipText : m_tipText + QLatin1Char('\n') + line};
+        QString(), {}, m_tipTitle, both ? m_tipText + QLatin1Char('\n') + line : m_tipText + line};
 }
 
 } // namespace morvane

@@ -77,8 +77,9 @@ public:
     void setIcon(const QList<QImage>& sizes);
     void setLabel(const QString& label);
     void setToolTip(const QString& title, const QString& text);
-    // A last tooltip line computed whenever a host reads the tooltip ("hace 12 s" changes every
-    // second, and telling the panel each second would make it fetch the tooltip each second).
+    // Tooltip text computed whenever a host reads the tooltip, as a line after setToolTip's text (or
+    // in its place): "hace 12 s" changes every second, and telling the panel each second would make
+    // it fetch the tooltip each second.
     void setToolTipLine(std::function<QString()> line) { m_tipLine = std::move(line); }
     // Tells the panel that the tooltip changed although its text did not (the line did).
     void announceToolTip();

@@ -167,6 +167,24 @@ TEST(AppIconFiles, EverySizeIsTheTileWithThePanelPointer) {
     EXPECT_LT(difference / (128 * 128), 3); // anti-aliasing differs, nothing else
 }
 
+// scripts/run.sh builds the application folder's target alone, and scripts/install.sh --bundle takes
+// that folder: the target makes the files the installer copies out of it too.
+TEST(AppFolder, ItsTargetMakesTheFilesTheInstallerCopies) {
+    if (QStringLiteral(MORVANE_GENERATOR) != QStringLiteral("Ninja"))
+        GTEST_SKIP() << "the build graph is read from Ninja";
+    int code = 0;
+    const QString graph =
+        QString::fromUtf8(run(QStringLiteral("ninja"),
+                              {QStringLiteral("-C"), QStringLiteral(MORVANE_BUILD_DIR), QStringLiteral("-t"),
+                               QStringLiteral("graph"), QStringLiteral("morvane_bundle")},
+                              &code));
+    ASSERT_EQ(code, 0) << graph.toStdString();
+    const QString share =
+        QDir(QStringLiteral(MORVANE_BUILD_DIR)).relativeFilePath(kBundle + QStringLiteral("/share/"));
+    for (const QString& file : test::dataFiles().mid(0, 3)) // entry, metainfo, scalable icon
+        EXPECT_TRUE(graph.contains(QStringLiteral("label=\"%1/%2\"").arg(share, file))) << file.toStdString();
+}
+
 TEST(DebianPackage, HoldsTheSystemWideLayoutAndPassesLintian) {
     QTemporaryDir out;
     ASSERT_TRUE(out.isValid());
@@ -213,8 +231,8 @@ TEST(DebianPackage, HoldsTheSystemWideLayoutAndPassesLintian) {
 
     const QString control = QString::fromUtf8(
         run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")}, &code));
-    for (const char* platform : {"qt6-qpa-plugins", "qt6-wayland"})
-        EXPECT_TRUE(control.contains(QLatin1String(platform))) << control.toStdString();
+    for (const char* loadedAtRunTime : {"qt6-qpa-plugins", "qt6-wayland", "qt6-translations-l10n"})
+        EXPECT_TRUE(control.contains(QLatin1String(loadedAtRunTime))) << control.toStdString();
     EXPECT_TRUE(control.contains(QStringLiteral("libqt6widgets6"))) << control.toStdString();
 
     const QString lintian = QString::fromUtf8(run(QStringLiteral("lintian"), {deb}, &code));

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -59,12 +60,13 @@ protected:
         return start(program, args, environment(withDisplay));
     }
 
-    QProcess* start(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
+    QProcess* start(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         processes.push_back(std::make_unique<QProcess>());
         QProcess* p = processes.back().get();
         p->setProcessEnvironment(env);
         p->setWorkingDirectory(home.path());
-        p->setProcessChannelMode(QProcess::ForwardedChannels);
+        p->setProcessChannelMode(channels);
         p->start(program, args);
         EXPECT_TRUE(p->waitForStarted(5000)) << qPrintable(program);
         return p;
@@ -83,6 +85,14 @@ protected:
     QString conf() const {
         QFile f(home.filePath(QStringLiteral("morvane/morvane.conf")));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    // The program's status line, e.g. "Trabajando · próximo en 1 s".
+    QString status() const {
+        return QDBusInterface(QStringLiteral("app.morvane.Morvane"), QStringLiteral("/app/morvane/Morvane"),
+                              QStringLiteral("app.morvane.Morvane"), control)
+            .property("status")
+            .toString();
     }
 
     // The switch as the engine last stored it.
@@ -182,15 +192,17 @@ QStringList swayWindows(const test::HeadlessSway& sway) {
     return names;
 }
 
-// Without XWayland the program is a Wayland client of its own: it starts, chooses the compositor's
-// adapters, and its windows open there (the compositor places them).
+// Without a working XWayland (here a stale DISPLAY naming no server) the program is a Wayland
+// client of its own: it says so in one line, starts, chooses the compositor's adapters, and its
+// windows open there (the compositor places them).
 TEST_F(ShellTest, OnWaylandWithoutXItsWindowsOpenNatively) {
     test::HeadlessSway sway;
     ASSERT_TRUE(sway.ok()) << "sway did not come up";
     QProcessEnvironment env = environment(false);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sway.runtimeDir());
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), sway.waylandSocket());
-    QProcess* app = start(kApp, {}, env);
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":55"));
+    QProcess* app = start(kApp, {}, env, QProcess::ForwardedOutputChannel);
     const auto settingsShown = [&] {
         const QStringList names = swayWindows(sway);
         return names.contains(QStringLiteral("Preferencias de Morvane")) ||
@@ -199,6 +211,10 @@ TEST_F(ShellTest, OnWaylandWithoutXItsWindowsOpenNatively) {
     EXPECT_TRUE(test::waitUntil(settingsShown, 20000)) << qPrintable(swayWindows(sway).join(u'|'));
     EXPECT_TRUE(test::waitUntil([&] { return onBus(QStringLiteral("app.morvane.Morvane")); }));
     EXPECT_EQ(app->state(), QProcess::Running);
+    const QStringList fallback = QString::fromUtf8(app->readAllStandardError())
+                                     .split(u'\n')
+                                     .filter(QRegularExpression(QStringLiteral("DISPLAY=:55.*Wayland")));
+    EXPECT_EQ(fallback.size(), 1) << qPrintable(fallback.join(u'|'));
 }
 
 // Where no window can open, one line says which variable and which package, and the status is 1:
@@ -241,17 +257,31 @@ TEST_F(ShellTest, WhereNoDisplayCanStartItSaysWhyInOneLine) {
     }
 }
 
+// What the screen shows in `area`.
+QImage grab(const QRect& area) {
+    QByteArray png;
+    test::run(QStringLiteral("import"),
+              {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+               QStringLiteral("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y()),
+               QStringLiteral("png:-")},
+              10000, &png);
+    return QImage::fromData(png, "PNG");
+}
+
+int differingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.isNull())
+        return a.width() * a.height() + 1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            n += qAbs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 60;
+    return n;
+}
+
 // The icon's bounding box inside `strip` (global coordinates): its light glyph meets its dark rim
 // there, which neither the panels' own drawing nor the black desktop around them does.
 QRect findIcon(const QRect& strip) {
-    QByteArray png;
-    test::run(
-        QStringLiteral("import"),
-        {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-         QStringLiteral("%1x%2+%3+%4").arg(strip.width()).arg(strip.height()).arg(strip.x()).arg(strip.y()),
-         QStringLiteral("png:-")},
-        10000, &png);
-    const QImage shot = QImage::fromData(png, "PNG");
+    const QImage shot = grab(strip);
     const auto gray = [&](int x, int y) { return qGray(shot.pixel(x, y)); };
     QRect box;
     for (int y = 2; y < shot.height() - 2; ++y) {
@@ -295,11 +325,13 @@ TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
                QStringLiteral("false"), QStringLiteral("--tint"), QStringLiteral("0xdddddd")});
         ASSERT_TRUE(test::waitUntil([] { return windowNamed(QStringLiteral("^panel$"), true); }, 20000));
     }
-    // Not a first launch: no settings window over the desktop.
+    // Not a first launch: no settings window over the desktop. Zen every two seconds, whatever the
+    // X server's idle time, so that the icon soon shows the working state.
     QDir().mkpath(home.filePath(QStringLiteral("morvane")));
     QFile f(home.filePath(QStringLiteral("morvane/morvane.conf")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[General]\nonboarded=true\n");
+    f.write("[General]\nonboarded=true\nprefs.v1=\"{\\\"autoCheckUpdates\\\":false,\\\"interval\\\":2,"
+            "\\\"mode\\\":\\\"zen\\\",\\\"policy\\\":\\\"always\\\"}\"\n");
     f.close();
     start(kApp, {});
     const QRect strip(0, 0, 1280, 28); // the test server's screen is 1280 wide
@@ -312,6 +344,9 @@ TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
         20000));
     const QString x = QString::number(icon.center().x());
     const QString y = QString::number(icon.center().y());
+    // The icon's place, with room for the wider working icon.
+    const QRect place = icon.adjusted(-4, -3, 8, 3);
+    const QImage offShot = grab(place);
     const auto xdotool = [](const QStringList& args) { return test::run(QStringLiteral("xdotool"), args); };
     EXPECT_EQ(storedEnabled(), false);
 
@@ -355,11 +390,21 @@ TEST_P(PanelTest, ClicksOnTheIconOpenThePopoverAndSwitchTheEngine) {
                  QStringLiteral("Return")});
     }
     EXPECT_TRUE(test::waitUntil([&] { return storedEnabled() == true; }, 10000));
+    // Away from the icon (no hover highlight), until a movement since that input shows the working
+    // icon, with its motion lines.
+    const QStringList away{QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500")};
+    xdotool(away);
+    EXPECT_TRUE(test::waitUntil([&] { return status().startsWith(QStringLiteral("Trabajando")); }, 15000));
+    EXPECT_TRUE(test::waitUntil([&] { return differingPixels(grab(place), offShot) > 10; }));
 
     xdotool({QStringLiteral("mousemove"), x, y, QStringLiteral("keydown"), QStringLiteral("ctrl"),
              QStringLiteral("click"), QStringLiteral("1"), QStringLiteral("keyup"), QStringLiteral("ctrl")});
     EXPECT_TRUE(test::waitUntil([&] { return storedEnabled() == false; }, 10000));
     EXPECT_FALSE(popoverShown());
+    // Off, the panel shows the plain pointer again.
+    xdotool(away);
+    EXPECT_TRUE(test::waitUntil([&] { return differingPixels(grab(place), offShot) <= 2; }, 10000))
+        << differingPixels(grab(place), offShot);
 }
 
 INSTANTIATE_TEST_SUITE_P(Panels, PanelTest, ::testing::Values("xfce4-panel", "lxqt-panel", "trayer"),

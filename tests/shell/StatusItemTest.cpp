@@ -41,7 +41,7 @@ protected:
             p.interval = 5;
         });
         rig.start();
-        controller = std::make_unique<StatusController>(*rig.engine, *rig.store, popover,
+        controller = std::make_unique<StatusController>(*rig.engine, *rig.store, popover, rig.clock,
                                                         StatusController::Actions{}, itemBus);
         controller->setup();
         ASSERT_TRUE(controller->statusNotifierItem());
@@ -217,7 +217,8 @@ TEST_F(StatusItemTest, OpenedPopoverHandsItsContentFullHeight) {
     ui.trust.answer = false;
     ui.start();
     ui.engine->doJiggle(ui.clock.now());
-    auto* view = new MenuView(*ui.engine, *ui.store, *ui.updater, ui.clock, MenuView::defaultQuick(), ui.actions);
+    auto* view =
+        new MenuView(*ui.engine, *ui.store, *ui.updater, ui.clock, MenuView::defaultQuick(), ui.actions);
     popover.setContent(view);
     panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
     ASSERT_TRUE(test::waitUntil([&] { return popover.isVisible() && view->isVisible(); }));
@@ -292,6 +293,19 @@ TEST_F(StatusItemTest, ToolTipSaysWhetherTheSessionRegistersTheMovements) {
     EXPECT_EQ(tip(), QStringLiteral("Activo\nLa sesión registró el último movimiento (hace 2 s)"));
     test::waitUntil([] { return false; }, 100);
     EXPECT_EQ(announced.count, before);
+
+    // Switched off while working, the engine rests: icon, tooltip and its age follow all the same.
+    ASSERT_EQ(controller->shownState(), TrayState::working);
+    const QImage offIcon = fromSniPixmap(toSniPixmap(trayImage(TrayState::off, 48)));
+    rig.engine->toggle(false);
+    settle();
+    EXPECT_TRUE(rig.ticker.resting);
+    EXPECT_EQ(controller->shownState(), TrayState::off);
+    EXPECT_EQ(differingPixels(largestIcon(), offIcon), 0);
+    EXPECT_TRUE(test::waitUntil([&] { return announced.count > before; }));
+    rig.clock.advance(65);
+    EXPECT_EQ(tip(), QStringLiteral("Apagado\nLa sesión registró el último movimiento (hace 1 min 7 s)"));
+    EXPECT_EQ(controller->shownToolTip(), tip());
 }
 
 } // namespace

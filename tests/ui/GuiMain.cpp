@@ -1,6 +1,7 @@
 // Entry point of the in-process view tests: a QApplication on the offscreen platform, in the light
 // Fusion appearance, so that every run draws the same pixels. The test executable is also the
 // updater's worker process, as the application's executable is.
+#include "MorvaneApp.h"
 #include "Theme.h"
 #include "UpdateWorker.h"
 #include "WorkerProtocol.h"
@@ -19,5 +20,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     morvane::theme::applyAppearance(app, false);
+    morvane::loadQtTranslations(app);
     return RUN_ALL_TESTS();
 }

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -258,6 +259,15 @@ TEST_F(MenuViewTest, DurationFieldClampsEachPart) {
         EXPECT_EQ(edit->text(),
                   QString::number(std::string_view(name) == "hours" ? expected / 60 : expected % 60));
     }
+
+    // Its context menu is Qt's own, in the interface's language (loaded at start, as the program does).
+    const std::unique_ptr<QMenu> menu(part("activateFor", "hours")->createStandardContextMenu());
+    QStringList entries;
+    for (const QAction* action : menu->actions())
+        if (!action->isSeparator())
+            entries << action->text().section(u'\t', 0, 0); // without its shortcut
+    EXPECT_EQ(entries, (QStringList{"&Deshacer", "&Rehacer", "Cor&tar", "&Copiar", "&Pegar", "Borrar",
+                                    "Seleccionar todo"}));
 }
 
 TEST_F(MenuViewTest, ZeroMinutesDisablesAndEnterPresses) {
@@ -428,7 +438,8 @@ TEST(MenuViewLayout, NothingIsSqueezedWhateverShows) {
             rig.engine->activate(at(2, 12, 30));
             rig.engine->schedule(at(2, 14), at(2, 15));
         }
-        MenuView view(*rig.engine, *rig.store, *rig.updater, rig.clock, MenuView::defaultQuick(), rig.actions);
+        MenuView view(*rig.engine, *rig.store, *rig.updater, rig.clock, MenuView::defaultQuick(),
+                      rig.actions);
         view.show();
         QCoreApplication::processEvents();
         EXPECT_EQ(view.findChild<QWidget*>("permissionBanner")->isVisible(), row.permission);
