@@ -39,12 +39,12 @@ void WorkerProcess::start(const WorkerRequest& request) {
 }
 
 void WorkerProcess::readEvents() {
-    while (!m_finished && m_process->canReadLine()) {
+    while (!m_finished && !m_refused && m_process->canReadLine()) {
         const QByteArray line = m_process->readLine(kMaxLineBytes);
         const auto event = WorkerEvent::fromLine(line);
         if (!event || m_ended) {
             // Nothing after the end, and nothing unreadable: such a worker is not ours to follow.
-            m_process->kill();
+            refuse();
             return;
         }
         m_ended = event->ends();
@@ -53,8 +53,15 @@ void WorkerProcess::readEvents() {
         if (event->waitsForGo() && m_process->state() == QProcess::Running)
             m_process->write("\n");
     }
-    if (!m_process->canReadLine() && m_process->bytesAvailable() > kMaxLineBytes)
-        m_process->kill();
+    if (!m_refused && !m_process->canReadLine() && m_process->bytesAvailable() > kMaxLineBytes)
+        refuse();
+}
+
+void WorkerProcess::refuse() {
+    // What is already buffered behind the refused line (an "installed", say) must not be read
+    // when the exit is reported.
+    m_refused = true;
+    m_process->kill();
 }
 
 void WorkerProcess::finish() {

@@ -14,7 +14,8 @@ namespace morvane {
 // One run of the updater's worker process, seen from the application: it sends the request,
 // delivers each event on this thread and, once the handler has returned, lets a waiting worker
 // go on. A worker that cannot start, dies, or says something unreadable (it is then killed) ends
-// without its final event. Deleting this object kills a worker still running.
+// without its final event; nothing it said after the refused line counts. Deleting this object
+// kills a worker still running.
 class WorkerProcess final : public QObject {
     Q_OBJECT
 public:
@@ -32,11 +33,14 @@ public:
 
 private:
     void readEvents();
+    // Kills the worker and ignores whatever it said or still says.
+    void refuse();
     void finish();
 
     QStringList m_command;
     QProcess* m_process = nullptr;
     bool m_ended = false;
+    bool m_refused = false;
     bool m_finished = false;
 };
 

@@ -404,6 +404,18 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     EXPECT_EQ(u->message(), QStringLiteral("No se pudo descargar"));
     expectUntouched("no worker");
 
+    // Scripted workers (sh, with the installed bundle and a scratch folder as $0 and $1). Nothing
+    // after a refused line counts.
+    const auto fake = [&](const QString& script) {
+        return [&, script](UpdaterOptions& o) {
+            o.workerCommand = QStringList{"/bin/sh", "-c", script, inst.bundle, inst.scratch};
+        };
+    };
+    u = updater(fake(R"(read r; printf 'garbage\n{"step":"swapped"}\n{"installed":true}\n')"));
+    ASSERT_TRUE(installed(*u, rel->info));
+    EXPECT_EQ(u->message(), QStringLiteral("No se pudo descargar"));
+    expectUntouched("a refused line");
+
     qint64 killed = 0;
     auto killAt = [&](InstallStep at) {
         return [&, at](UpdaterOptions& o) {
