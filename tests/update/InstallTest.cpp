@@ -209,6 +209,8 @@ TEST_F(Install, EachFailureHasItsLineAndLeavesTheApplicationAsItWas) {
          nullptr, [](UpdaterOptions& o) { o.maxArchiveBytes = 1 << 20; }},
         {"plain http", with([&](UpdateInfo& i) { i.url.replace("https:", "http:"); }),
          "No se pudo descargar"},
+        {"server trickling past the deadline", with([&](UpdateInfo& i) { i.url = urlBase + "trickle"; }),
+         "No se pudo descargar", nullptr, [](UpdaterOptions& o) { o.deadlines.downloadMs = 500; }},
         {"digest of something else", with([](UpdateInfo& i) { i.sha256 = QString(64, 'a'); }),
          "El archivo descargado no coincide"},
         {"error page served instead",
@@ -409,12 +411,18 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     const auto fake = [&](const QString& script) {
         return [&, script](UpdaterOptions& o) {
             o.workerCommand = QStringList{"/bin/sh", "-c", script, inst.bundle, inst.scratch};
+            o.deadlines.stepMs = 500;
         };
     };
     u = updater(fake(R"(read r; printf 'garbage\n{"step":"swapped"}\n{"installed":true}\n')"));
     ASSERT_TRUE(installed(*u, rel->info));
     EXPECT_EQ(u->message(), QStringLiteral("No se pudo descargar"));
     expectUntouched("a refused line");
+    // Hung after a step: killed at its deadline.
+    u = updater(fake(R"(read r; echo '{"step":"unpacked"}'; read go; exec sleep 600)"));
+    ASSERT_TRUE(installed(*u, rel->info));
+    EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
+    expectUntouched("a hung worker");
 
     qint64 killed = 0;
     auto killAt = [&](InstallStep at) {
