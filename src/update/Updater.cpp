@@ -184,7 +184,7 @@ void Updater::install(const UpdateInfo& info) {
         [this, info](const WorkerEvent& event) { onInstallEvent(event, info); },
         [this, info](bool ended) {
             if (!ended)
-                onInstallWorkerLost(info);
+                settleInstallation(info);
         });
 }
 
@@ -206,7 +206,7 @@ void Updater::onInstallEvent(const WorkerEvent& event, const UpdateInfo& info) {
         setMessage(event.text);
         break;
     case WorkerEvent::Kind::installed:
-        installed(info);
+        settleInstallation(info);
         break;
     case WorkerEvent::Kind::size:
     case WorkerEvent::Kind::feed:
@@ -214,13 +214,15 @@ void Updater::onInstallEvent(const WorkerEvent& event, const UpdateInfo& info) {
     }
 }
 
-void Updater::onInstallWorkerLost(const UpdateInfo& info) {
-    // The worker ended without a word (it could not start, crashed, or was killed past its
-    // deadline): what it left beside the application is no longer held by anyone, and goes as at
-    // the next start.
+void Updater::settleInstallation(const UpdateInfo& info) {
+    // The worker is done, with its last word or without it (it could not start, crashed, or was
+    // killed past its deadline, possibly between the exchange and its report of it). What it left
+    // beside the application is no longer held by anyone, and goes as at the next start. Whether
+    // the new build is in place is read on disk, not taken from what the worker last said.
     fileops::recover(m_running.path);
-    if (m_lastStep && *m_lastStep >= InstallStep::swapped) {
-        // The new bundle is in place: only the clean-up was left.
+    const auto onDisk = BundleInfo::read(m_running.path);
+    if (currentBuild() < info.build && onDisk && onDisk->build &&
+        versions::readInteger(*onDisk->build) == info.build) {
         installed(info);
         return;
     }

@@ -110,7 +110,9 @@ private:
     qint64 downloadDeadlineMs(qint64 bytes) const;
     void onFeed(const std::optional<QByteArray>& body, bool userInitiated);
     void onInstallEvent(const WorkerEvent& event, const UpdateInfo& info);
-    void onInstallWorkerLost(const UpdateInfo& info);
+    // After the worker's "installed", or its end without a final event: relaunches into the new
+    // build when the installed bundle is it, else ends the installation as a failure.
+    void settleInstallation(const UpdateInfo& info);
     void installed(const UpdateInfo& info);
     void observe(InstallStep step) const;
     void setBusy(bool busy);

@@ -440,6 +440,13 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
     expectUntouched("worker killed after unpacking");
 
+    // The disk decides, not the worker's last word: a report of the exchange without one, and
+    // (below) an exchange whose report never came.
+    u = updater(fake(R"(read r; echo '{"step":"swapped"}'; read go)"));
+    ASSERT_TRUE(installed(*u, rel->info));
+    EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
+    expectUntouched("a report without an exchange");
+
     killed = 0;
     u = updater(killAt(InstallStep::swapped));
     ASSERT_TRUE(installed(*u, rel->info));
@@ -448,6 +455,15 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     EXPECT_EQ(BundleInfo::read(inst.bundle)->build, QStringLiteral("58"));
     EXPECT_EQ(entries(inst.installDir), QStringList{QStringLiteral("Morvane.app")});
     EXPECT_FALSE(steps.contains(QStringLiteral("cleanedUp")));
+
+    const auto rel59 = publish(59, QStringLiteral("1.6.0"));
+    ASSERT_TRUE(rel59 && QDir().mkpath(inst.scratch + "/new") &&
+                runProcess("bsdtar", {"-xf", rel59->archive, "-C", inst.scratch + "/new"}).ok());
+    relaunched.clear();
+    u = updater(fake(R"(read r; mv "$0" "$1/old" && mv "$1/new/Morvane.app" "$0")"));
+    ASSERT_TRUE(installed(*u, rel59->info));
+    EXPECT_EQ(relaunched.size(), 1) << u->message().toStdString();
+    EXPECT_EQ(BundleInfo::read(inst.bundle)->build, QStringLiteral("59"));
 }
 
 } // namespace
