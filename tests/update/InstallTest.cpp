@@ -406,23 +406,26 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     EXPECT_EQ(u->message(), QStringLiteral("No se pudo descargar"));
     expectUntouched("no worker");
 
-    // Scripted workers (sh, with the installed bundle and a scratch folder as $0 and $1). Nothing
-    // after a refused line counts.
+    // Scripted workers (sh, with the installed bundle and a scratch folder as $0 and $1): nothing
+    // after a refused line counts, a hung one is killed at its deadline, and the disk, not the
+    // worker's last word, says whether the exchange happened (also below: one without its report).
     const auto fake = [&](const QString& script) {
         return [&, script](UpdaterOptions& o) {
             o.workerCommand = QStringList{"/bin/sh", "-c", script, inst.bundle, inst.scratch};
             o.deadlines.stepMs = 500;
         };
     };
-    u = updater(fake(R"(read r; printf 'garbage\n{"step":"swapped"}\n{"installed":true}\n')"));
-    ASSERT_TRUE(installed(*u, rel->info));
-    EXPECT_EQ(u->message(), QStringLiteral("No se pudo descargar"));
-    expectUntouched("a refused line");
-    // Hung after a step: killed at its deadline.
-    u = updater(fake(R"(read r; echo '{"step":"unpacked"}'; read go; exec sleep 600)"));
-    ASSERT_TRUE(installed(*u, rel->info));
-    EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
-    expectUntouched("a hung worker");
+    const QString interrupted = QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió");
+    for (const auto& [script, message] :
+         {std::pair{R"(read r; printf 'garbage\n{"step":"swapped"}\n{"installed":true}\n')",
+                    QStringLiteral("No se pudo descargar")},
+          {R"(read r; echo '{"step":"unpacked"}'; read go; exec sleep 600)", interrupted},
+          {R"(read r; echo '{"step":"swapped"}'; read go)", interrupted}}) {
+        u = updater(fake(script));
+        ASSERT_TRUE(installed(*u, rel->info)) << script;
+        EXPECT_EQ(u->message(), message) << script;
+        expectUntouched(script);
+    }
 
     qint64 killed = 0;
     auto killAt = [&](InstallStep at) {
@@ -437,15 +440,8 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     u = updater(killAt(InstallStep::unpacked));
     ASSERT_TRUE(installed(*u, rel->info));
     EXPECT_GT(killed, 0);
-    EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
+    EXPECT_EQ(u->message(), interrupted);
     expectUntouched("worker killed after unpacking");
-
-    // The disk decides, not the worker's last word: a report of the exchange without one, and
-    // (below) an exchange whose report never came.
-    u = updater(fake(R"(read r; echo '{"step":"swapped"}'; read go)"));
-    ASSERT_TRUE(installed(*u, rel->info));
-    EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
-    expectUntouched("a report without an exchange");
 
     killed = 0;
     u = updater(killAt(InstallStep::swapped));
