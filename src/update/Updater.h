@@ -127,7 +127,7 @@ private:
     QString m_systemRelease;
     QTimer* m_timer = nullptr;
     std::optional<InstallStep> m_lastStep; // of the installation under way
-    QPointer<WorkerProcess> m_worker;      // the installation's
+    QPointer<WorkerProcess> m_worker;      // the one running
 
     std::optional<UpdateInfo> m_available;
     bool m_busy = false;
