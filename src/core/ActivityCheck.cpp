@@ -99,6 +99,16 @@ bool ActivityCheck::readBack(const Instant& now, std::optional<double> idle) {
     return m_verdict != verdictBefore || m_lastVerified != verifiedBefore;
 }
 
+void ActivityCheck::shift(double seconds) {
+    for (Readback& r : m_recent) {
+        r.movedAt = instant::plusSeconds(r.movedAt, seconds);
+        if (r.readAt)
+            r.readAt = instant::plusSeconds(*r.readAt, seconds);
+    }
+    if (m_lastVerified)
+        m_lastVerified = instant::plusSeconds(*m_lastVerified, seconds);
+}
+
 QString ActivityCheck::line(const Instant& now) const {
     if (m_noSource)
         return QStringLiteral("No se puede comprobar si la sesión registra los movimientos");

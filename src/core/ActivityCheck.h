@@ -71,6 +71,9 @@ public:
     // Judges the pending movement with the idle time read at `now` (nothing: no idle time).
     // Answers whether verdict() or lastVerified() changed.
     bool readBack(const Instant& now, std::optional<double> idle);
+    // Moves every instant kept (the movements, their reads, the last registered one) by `seconds`:
+    // the wall clock stepped by that much, and the ages shown must stay what they really are.
+    void shift(double seconds);
 
     Verdict verdict() const { return m_verdict; }
     // When the last registered movement was made.

@@ -108,7 +108,8 @@ private:
     // first moves the engine's own instants by the step (see shiftBookkeeping).
     Instant readClock();
     // Moves the instants that measure durations (next movement, last input, last movement, lock
-    // note, disk cache) by `seconds`. The user's timers and plans are wall-clock times and stay.
+    // note, disk cache, the activity check's) by `seconds`. The user's timers and plans are
+    // wall-clock times and stay.
     void shiftBookkeeping(double seconds);
     // Returns false when the tick must end at once (the application is quitting).
     bool tickBody(const Instant& now);

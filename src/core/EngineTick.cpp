@@ -63,6 +63,11 @@ void Engine::shiftBookkeeping(double seconds) {
         publish(m_lastJiggle, OptInstant(instant::plusSeconds(*m_lastJiggle, seconds)));
     m_lockNoteAt = instant::plusSeconds(m_lockNoteAt, seconds);
     m_diskCacheAt = instant::plusSeconds(m_diskCacheAt, seconds);
+    // The readback's instants too: a pending movement is then read back on time, and the age of
+    // the last registered one (tooltip, --status, lastVerified) stays true.
+    m_activity.shift(seconds);
+    if (m_activity.lastVerified())
+        m_dirty = true;
 }
 
 bool Engine::tickBody(const Instant& now) {

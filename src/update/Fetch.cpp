@@ -23,6 +23,7 @@ struct Transfer {
     qint64 maxBytes = 0;
     bool overflow = false;
     std::function<void(std::optional<QByteArray>)> done;
+    std::function<void(qint64)> announced;
 };
 
 } // namespace
@@ -40,6 +41,7 @@ void fetch(QNetworkAccessManager& network, const QUrl& url, const FetchPolicy& p
     auto transfer = std::make_shared<Transfer>();
     transfer->maxBytes = policy.maxBytes;
     transfer->done = std::move(done);
+    transfer->announced = policy.announced;
 
     auto tooLong = [transfer, reply](qint64 bytes) {
         if (bytes <= transfer->maxBytes)
@@ -52,8 +54,12 @@ void fetch(QNetworkAccessManager& network, const QUrl& url, const FetchPolicy& p
         // A declared length lets the buffer be sized once (the body is the archive, and doubling
         // on growth would cost its size again) or the transfer be refused before it starts.
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && !tooLong(length.toLongLong()) && transfer->body.isEmpty())
+        if (!length.isValid() || tooLong(length.toLongLong()))
+            return;
+        if (transfer->body.isEmpty())
             transfer->body.reserve(length.toLongLong());
+        if (transfer->announced)
+            transfer->announced(length.toLongLong());
     });
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, transfer, tooLong] {
         if (transfer->overflow || tooLong(transfer->body.size() + reply->bytesAvailable()))

@@ -18,6 +18,8 @@ struct FetchPolicy {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     int timeoutMs = 20000; // without a byte moving
     qint64 maxBytes = 0;   // bodies longer than this are abandoned
+    // Called with the body's length once the server has announced one (and it is within maxBytes).
+    std::function<void(qint64)> announced;
 };
 
 // One GET that never uses a cache, never follows a redirect to a less safe scheme, and keeps the

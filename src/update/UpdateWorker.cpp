@@ -81,6 +81,15 @@ std::optional<QByteArray> download(const WorkerRequest& request) {
         policy.tls.setCaCertificates(QSslCertificate::fromData(request.caCertificates, QSsl::Pem));
     policy.timeoutMs = request.timeoutMs;
     policy.maxBytes = request.maxBytes;
+    // The application sizes the download's deadline by the archive.
+    if (request.kind == WorkerRequest::Kind::install) {
+        policy.announced = [](qint64 bytes) {
+            WorkerEvent e;
+            e.kind = WorkerEvent::Kind::size;
+            e.size = bytes;
+            send(e);
+        };
+    }
 
     QNetworkAccessManager network;
     QEventLoop loop;

@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace morvane {
 
 namespace {
@@ -81,7 +83,7 @@ void Updater::check(bool userInitiated) {
     request.timeoutMs = m_options.timeoutMs;
     request.maxBytes = m_options.maxFeedBytes;
     runWorker(
-        request,
+        request, m_options.deadlines.checkMs,
         [this, userInitiated](const WorkerEvent& event) {
             if (event.kind == WorkerEvent::Kind::feed)
                 onFeed(event.feed, userInitiated);
@@ -92,7 +94,8 @@ void Updater::check(bool userInitiated) {
         });
 }
 
-void Updater::runWorker(const WorkerRequest& request, std::function<void(const WorkerEvent&)> onEvent,
+void Updater::runWorker(const WorkerRequest& request, qint64 deadlineMs,
+                        std::function<void(const WorkerEvent&)> onEvent,
                         std::function<void(bool ended)> onFinished) {
     QStringList command = m_options.workerCommand;
     if (command.isEmpty())
@@ -105,6 +108,14 @@ void Updater::runWorker(const WorkerRequest& request, std::function<void(const W
         onFinished(ended);
     };
     worker->start(request);
+    worker->setDeadline(deadlineMs);
+    m_worker = worker;
+}
+
+qint64 Updater::downloadDeadlineMs(qint64 bytes) const {
+    const WorkerDeadlines& d = m_options.deadlines;
+    return d.downloadMs +
+           std::min(bytes, m_options.maxArchiveBytes) * 1000 / std::max<qint64>(1, d.downloadBytesPerSecond);
 }
 
 void Updater::onFeed(const std::optional<QByteArray>& body, bool userInitiated) {
@@ -169,14 +180,19 @@ void Updater::install(const UpdateInfo& info) {
     request.limits = m_options.unpackLimits;
     m_lastStep.reset();
     runWorker(
-        request, [this, info](const WorkerEvent& event) { onInstallEvent(event, info); },
+        request, downloadDeadlineMs(m_options.maxArchiveBytes),
+        [this, info](const WorkerEvent& event) { onInstallEvent(event, info); },
         [this, info](bool ended) {
             if (!ended)
-                onInstallWorkerLost(info);
+                settleInstallation(info);
         });
 }
 
 void Updater::onInstallEvent(const WorkerEvent& event, const UpdateInfo& info) {
+    // The download's time now follows from the archive's size; past it, each step has its own.
+    if (m_worker)
+        m_worker->setDeadline(event.kind == WorkerEvent::Kind::size ? downloadDeadlineMs(event.size)
+                                                                    : m_options.deadlines.stepMs);
     switch (event.kind) {
     case WorkerEvent::Kind::step:
         m_lastStep = event.step;
@@ -190,19 +206,23 @@ void Updater::onInstallEvent(const WorkerEvent& event, const UpdateInfo& info) {
         setMessage(event.text);
         break;
     case WorkerEvent::Kind::installed:
-        installed(info);
+        settleInstallation(info);
         break;
+    case WorkerEvent::Kind::size:
     case WorkerEvent::Kind::feed:
         break;
     }
 }
 
-void Updater::onInstallWorkerLost(const UpdateInfo& info) {
-    // The worker ended without a word (it could not start, or crashed): what it left beside the
-    // application is no longer held by anyone, and goes as at the next start.
+void Updater::settleInstallation(const UpdateInfo& info) {
+    // The worker is done, with its last word or without it (it could not start, crashed, or was
+    // killed past its deadline, possibly between the exchange and its report of it). What it left
+    // beside the application is no longer held by anyone, and goes as at the next start. Whether
+    // the new build is in place is read on disk, not taken from what the worker last said.
     fileops::recover(m_running.path);
-    if (m_lastStep && *m_lastStep >= InstallStep::swapped) {
-        // The new bundle is in place: only the clean-up was left.
+    const auto onDisk = BundleInfo::read(m_running.path);
+    if (currentBuild() < info.build && onDisk && onDisk->build &&
+        versions::readInteger(*onDisk->build) == info.build) {
         installed(info);
         return;
     }

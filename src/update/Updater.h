@@ -6,6 +6,7 @@
 #include "UpdateInfo.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -20,8 +21,20 @@ namespace morvane {
 
 class Notifier;
 class SettingsStore;
+class WorkerProcess;
 struct WorkerEvent;
 struct WorkerRequest;
+
+// How long the worker may go on, phase by phase, before it is taken for hung: it is then killed and
+// its run ends as one whose worker was lost. Generous: a slow line or disk is no reason to give up.
+struct WorkerDeadlines {
+    qint64 checkMs = 2 * 60 * 1000; // the whole check (a feed is at most 64 KiB)
+    // The download: this, plus the archive's size (as its server announced it, else the largest
+    // accepted) at the slowest rate still worth waiting for.
+    qint64 downloadMs = 2 * 60 * 1000;
+    qint64 downloadBytesPerSecond = 32 * 1024;
+    qint64 stepMs = 10 * 60 * 1000; // from each installation step to the next
+};
 
 // Everything about the updater that tests and the composition root may choose.
 struct UpdaterOptions {
@@ -35,6 +48,7 @@ struct UpdaterOptions {
     UnpackLimits unpackLimits;
     int firstCheckDelayMs = 15 * 1000;
     int checkIntervalMs = 21600 * 1000;
+    WorkerDeadlines deadlines;
     StepObserver observe; // called at each installation step, on the main thread
     // The worker process (program and arguments); empty: this executable with kWorkerFlag.
     QStringList workerCommand;
@@ -87,12 +101,18 @@ Q_SIGNALS:
     void changed();
 
 private:
-    // Starts a worker for `request`; the events and the end come back to the given handlers.
-    void runWorker(const WorkerRequest& request, std::function<void(const WorkerEvent&)> onEvent,
+    // Starts a worker for `request`, with `deadlineMs` to its first event; the events and the end
+    // come back to the given handlers.
+    void runWorker(const WorkerRequest& request, qint64 deadlineMs,
+                   std::function<void(const WorkerEvent&)> onEvent,
                    std::function<void(bool ended)> onFinished);
+    // The download's deadline for an archive of `bytes`.
+    qint64 downloadDeadlineMs(qint64 bytes) const;
     void onFeed(const std::optional<QByteArray>& body, bool userInitiated);
     void onInstallEvent(const WorkerEvent& event, const UpdateInfo& info);
-    void onInstallWorkerLost(const UpdateInfo& info);
+    // After the worker's "installed", or its end without a final event: relaunches into the new
+    // build when the installed bundle is it, else ends the installation as a failure.
+    void settleInstallation(const UpdateInfo& info);
     void installed(const UpdateInfo& info);
     void observe(InstallStep step) const;
     void setBusy(bool busy);
@@ -107,6 +127,7 @@ private:
     QString m_systemRelease;
     QTimer* m_timer = nullptr;
     std::optional<InstallStep> m_lastStep; // of the installation under way
+    QPointer<WorkerProcess> m_worker;      // the one running
 
     std::optional<UpdateInfo> m_available;
     bool m_busy = false;

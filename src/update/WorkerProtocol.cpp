@@ -123,6 +123,8 @@ QByteArray WorkerEvent::toLine() const {
     case Kind::feed:
         return lineOf({{QStringLiteral("feed"),
                         feed ? QJsonValue(QString::fromLatin1(feed->toBase64())) : QJsonValue()}});
+    case Kind::size:
+        return lineOf({{QStringLiteral("size"), size}});
     case Kind::step:
         return lineOf({{QStringLiteral("step"), stepName(step)}});
     case Kind::installing:
@@ -151,6 +153,11 @@ std::optional<WorkerEvent> WorkerEvent::fromLine(const QByteArray& line) {
                 return std::nullopt;
             e.feed = *decoded;
         }
+        return e;
+    }
+    if (const auto size = integerOf(v); key == QLatin1String("size") && size && *size >= 0) {
+        e.kind = Kind::size;
+        e.size = *size;
         return e;
     }
     if (key == QLatin1String("step")) {

@@ -44,6 +44,7 @@ struct WorkerRequest {
 struct WorkerEvent {
     enum class Kind {
         feed,       // the check's answer: the body, or nothing after a failed transfer
+        size,       // the archive's length, as its server announced it before the body
         step,       // waits for the go
         installing, // the exchange comes next; waits for the go
         failed,     // the installation stopped with `text`
@@ -53,6 +54,7 @@ struct WorkerEvent {
     std::optional<QByteArray> feed;
     InstallStep step = InstallStep::downloaded;
     QString text;
+    qint64 size = 0;
 
     bool operator==(const WorkerEvent&) const = default;
     bool waitsForGo() const { return kind == Kind::step || kind == Kind::installing; }

@@ -119,6 +119,7 @@ TEST_F(FeedCheck, GivesUpOnTransfersThatFailOrGrowOrStall) {
         {"huge.json", {}},
         {"no-length/huge.json", {}},
         {"silent", [](UpdaterOptions& o) { o.timeoutMs = 300; }},
+        {"trickle", [](UpdaterOptions& o) { o.deadlines.checkMs = 500; }}, // never stalls, never ends
         {"redirect-http/feed.json", {}},
         {"feed.json", [](UpdaterOptions& o) { o.caCertificates.clear(); }}, // untrusted
     };

@@ -209,6 +209,8 @@ TEST_F(Install, EachFailureHasItsLineAndLeavesTheApplicationAsItWas) {
          nullptr, [](UpdaterOptions& o) { o.maxArchiveBytes = 1 << 20; }},
         {"plain http", with([&](UpdateInfo& i) { i.url.replace("https:", "http:"); }),
          "No se pudo descargar"},
+        {"server trickling past the deadline", with([&](UpdateInfo& i) { i.url = urlBase + "trickle"; }),
+         "No se pudo descargar", nullptr, [](UpdaterOptions& o) { o.deadlines.downloadMs = 500; }},
         {"digest of something else", with([](UpdateInfo& i) { i.sha256 = QString(64, 'a'); }),
          "El archivo descargado no coincide"},
         {"error page served instead",
@@ -404,6 +406,27 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     EXPECT_EQ(u->message(), QStringLiteral("No se pudo descargar"));
     expectUntouched("no worker");
 
+    // Scripted workers (sh, with the installed bundle and a scratch folder as $0 and $1): nothing
+    // after a refused line counts, a hung one is killed at its deadline, and the disk, not the
+    // worker's last word, says whether the exchange happened (also below: one without its report).
+    const auto fake = [&](const QString& script) {
+        return [&, script](UpdaterOptions& o) {
+            o.workerCommand = QStringList{"/bin/sh", "-c", script, inst.bundle, inst.scratch};
+            o.deadlines.stepMs = 500;
+        };
+    };
+    const QString interrupted = QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió");
+    for (const auto& [script, message] :
+         {std::pair{R"(read r; printf 'garbage\n{"step":"swapped"}\n{"installed":true}\n')",
+                    QStringLiteral("No se pudo descargar")},
+          {R"(read r; echo '{"step":"unpacked"}'; read go; exec sleep 600)", interrupted},
+          {R"(read r; echo '{"step":"swapped"}'; read go)", interrupted}}) {
+        u = updater(fake(script));
+        ASSERT_TRUE(installed(*u, rel->info)) << script;
+        EXPECT_EQ(u->message(), message) << script;
+        expectUntouched(script);
+    }
+
     qint64 killed = 0;
     auto killAt = [&](InstallStep at) {
         return [&, at](UpdaterOptions& o) {
@@ -417,7 +440,7 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     u = updater(killAt(InstallStep::unpacked));
     ASSERT_TRUE(installed(*u, rel->info));
     EXPECT_GT(killed, 0);
-    EXPECT_EQ(u->message(), QStringLiteral("No se pudo reemplazar la app: la instalación se interrumpió"));
+    EXPECT_EQ(u->message(), interrupted);
     expectUntouched("worker killed after unpacking");
 
     killed = 0;
@@ -428,6 +451,15 @@ TEST_F(Install, AWorkerThatIsLostEndsTheInstallationByWhatItHadDone) {
     EXPECT_EQ(BundleInfo::read(inst.bundle)->build, QStringLiteral("58"));
     EXPECT_EQ(entries(inst.installDir), QStringList{QStringLiteral("Morvane.app")});
     EXPECT_FALSE(steps.contains(QStringLiteral("cleanedUp")));
+
+    const auto rel59 = publish(59, QStringLiteral("1.6.0"));
+    ASSERT_TRUE(rel59 && QDir().mkpath(inst.scratch + "/new") &&
+                runProcess("bsdtar", {"-xf", rel59->archive, "-C", inst.scratch + "/new"}).ok());
+    relaunched.clear();
+    u = updater(fake(R"(read r; mv "$0" "$1/old" && mv "$1/new/Morvane.app" "$0")"));
+    ASSERT_TRUE(installed(*u, rel59->info));
+    EXPECT_EQ(relaunched.size(), 1) << u->message().toStdString();
+    EXPECT_EQ(BundleInfo::read(inst.bundle)->build, QStringLiteral("59"));
 }
 
 } // namespace

@@ -33,7 +33,7 @@ TEST(WorkerProtocol, RequestsAndEventsSurviveTheirLineAndNothingElseReads) {
         EXPECT_EQ(WorkerRequest::fromLine(line), r) << line.toStdString();
     }
 
-    std::vector<WorkerEvent> events(6);
+    std::vector<WorkerEvent> events(7);
     events[0].kind = WorkerEvent::Kind::feed;
     events[0].feed = QByteArray("{\"build\":58}\n\0\xff", 15);
     events[1].kind = WorkerEvent::Kind::feed; // a failed transfer
@@ -42,6 +42,8 @@ TEST(WorkerProtocol, RequestsAndEventsSurviveTheirLineAndNothingElseReads) {
     events[3].kind = WorkerEvent::Kind::installing;
     events[4].text = QStringLiteral("No se pudo reemplazar la app: Permission denied");
     events[5].kind = WorkerEvent::Kind::installed;
+    events[6].kind = WorkerEvent::Kind::size;
+    events[6].size = qint64(1) << 40;
     for (const WorkerEvent& e : events)
         EXPECT_EQ(WorkerEvent::fromLine(e.toLine()), e) << e.toLine().toStdString();
 
@@ -54,6 +56,7 @@ TEST(WorkerProtocol, RequestsAndEventsSurviveTheirLineAndNothingElseReads) {
         R"({"feed":5})",
         R"({"failed":1})",
         R"({"installed":false})",
+        R"({"size":-1})",
         R"({"step":"swapped","failed":"x"})",
         R"({"kind":"upgrade","url":"u","ca":"","timeoutMs":1,"maxBytes":1})",
         R"({"kind":"check","url":"u","ca":"","timeoutMs":-1,"maxBytes":1})",

@@ -9,6 +9,7 @@ standard input closes, so it never outlives the test that started it. Special pa
     /no-length/<file>       the file without Content-Length
     /endless                a body that never ends
     /silent                 headers never come
+    /trickle                4096 bytes announced, then one byte every half second
     /drop                   the connection closes without an answer
 """
 import http.server
@@ -66,6 +67,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             try:
                 while True:
                     self.wfile.write(chunk)
+            except OSError:
+                pass
+        elif path == "trickle":
+            self.send_response(200)
+            self.send_header("Content-Length", "4096")
+            self.end_headers()
+            try:
+                for _ in range(4096):
+                    self.wfile.write(b"\0")
+                    time.sleep(0.5)
             except OSError:
                 pass
         elif path == "silent":
