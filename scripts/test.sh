@@ -41,6 +41,7 @@ echo "== sanitizer build"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_BENCH=OFF >/dev/null
 ninja -C build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=$here/tests/lsan.supp:print_suppressions=0 \
     ctest --test-dir build/asan --output-on-failure -j "$jobs"
 fi
 
