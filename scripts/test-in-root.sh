@@ -51,6 +51,7 @@ if [ ! -s "$tarball" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/morvane-root-$suite.XXXXXX)
+chmod 0755 "$root" # it becomes /, which the tests' unprivileged servers must be able to walk
 run=
 cleanup() {
     local status=$?

@@ -48,7 +48,7 @@ struct Request {
     Action action = Action::runApp;
     qint64 seconds = 0;  // activateFor, pause: positive, at most kMaxSeconds
     int minuteOfDay = 0; // activateUntil: 0 … 1439
-    QString tab;         // preferences: one of the settings tabs' names, empty for the first
+    QString tab = {};    // preferences: one of the settings tabs' names, empty for the first
     bool operator==(const Request&) const = default;
 };
 

@@ -9,7 +9,7 @@ using namespace morvane::test;
 using Outcome = Readback::Outcome;
 
 namespace {
-const Instant kT0 = QDateTime(QDate(2026, 12, 2), QTime(12, 0), Qt::UTC);
+const Instant kT0 = QDateTime(QDate(2026, 12, 2), QTime(12, 0), instant::kUtc);
 }
 
 TEST(ActivityCheck, EachReadbackIsJudgedFromTheIdleTimeBeforeAndAfter) {

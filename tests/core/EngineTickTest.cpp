@@ -383,10 +383,11 @@ TEST(EngineTick, WaitsKeepTheirRealLengthAcrossAWallClockStepButNotAcrossASuspen
         suspend ? rig.clock.advance(by) : rig.stepWall(by);
         rig.tick();
         EXPECT_EQ(rig.engine->status(), QString::fromUtf8(status)) << by;
-        if (policy == P::always) // the anchor's readback keeps its real age: "hace 21 s" after a step
+        if (policy == P::always) { // the anchor's readback keeps its real age: "hace 21 s" after a step
             EXPECT_EQ(instant::secondsBetween(*rig.engine->activityCheck().lastVerified(), rig.clock.t),
                       21 + (suspend || std::abs(by) <= 3 ? by : 0))
                 << by;
+        }
         for (int i = 0; i < 200 && rig.jiggler.movements.size() == moved; ++i)
             rig.tick();
         ASSERT_GT(rig.jiggler.movements.size(), moved) << by;

@@ -171,7 +171,7 @@ TEST(EngineTimers, QuitWhenTimerEndsLeavesAStateThatRestoresOff) {
 // Schedules: Wednesday 2026-12-02, UTC. "Horario laboral" 09:00-18:00 Monday to Friday.
 struct ScheduleRig : TimerRig {
     ScheduleRig() {
-        clock.t = QDateTime(QDate(2026, 12, 2), QTime(8, 59, 58), Qt::UTC);
+        clock.t = QDateTime(QDate(2026, 12, 2), QTime(8, 59, 58), instant::kUtc);
         prefs([](Prefs& p) { p.schedulesEnabled = true; });
     }
 };

@@ -38,7 +38,7 @@ struct Probe {
 
 class FakeClock final : public Clock {
 public:
-    Instant t = QDateTime(QDate(2026, 12, 2), QTime(12, 0), Qt::UTC); // a Wednesday
+    Instant t = QDateTime(QDate(2026, 12, 2), QTime(12, 0), instant::kUtc); // a Wednesday
     QTimeZone zone = QTimeZone("UTC");
     double wallSteps = 0; // the monotonic clock moves with `t` but skips these (FakeMachine::stepWall)
     Instant now() const override { return t; }

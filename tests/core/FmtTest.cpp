@@ -21,7 +21,7 @@ Instant local(const QTimeZone& zone, int mo, int d, int h, int mi) {
 }
 
 Instant utc(int mo, int d, int h, int mi) {
-    return QDateTime(QDate(2026, mo, d), QTime(h, mi), Qt::UTC);
+    return QDateTime(QDate(2026, mo, d), QTime(h, mi), instant::kUtc);
 }
 
 } // namespace

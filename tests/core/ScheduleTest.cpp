@@ -17,7 +17,7 @@ Instant local(const char* zone, int y, int mo, int d, int h, int mi, int s = 0) 
 }
 
 Instant utc(int y, int mo, int d, int h, int mi) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::UTC);
+    return QDateTime(QDate(y, mo, d), QTime(h, mi), instant::kUtc);
 }
 
 Schedule make(std::set<std::int64_t> days, std::int64_t start, std::int64_t end) {

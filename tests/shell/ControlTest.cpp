@@ -32,7 +32,7 @@ struct Outcome {
 };
 
 Instant at(int hour, int minute = 0) {
-    return QDateTime(QDate(2026, 12, 2), QTime(hour, minute), Qt::UTC);
+    return QDateTime(QDate(2026, 12, 2), QTime(hour, minute), instant::kUtc);
 }
 
 // The instance's interface as a script sees it, from a connection of its own.

@@ -220,7 +220,11 @@ TEST_F(EndToEnd, TheXServersIdleTimeJudgesEveryMovement) {
     Engine engine(*store, withJiggler(ports.ports(), silent));
     Updater updater(
         *store, ports.ports().notifier, [](const QString&) {},
-        UpdaterOptions{QUrl(QStringLiteral("https://127.0.0.1:9/appcast.json"))});
+        [] {
+            UpdaterOptions options;
+            options.feedUrl = QUrl(QStringLiteral("https://127.0.0.1:9/appcast.json"));
+            return options;
+        }());
     SystemClock clock;
     MenuView popover(engine, *store, updater, clock, MenuView::defaultQuick(), AppActions{});
     popover.show();

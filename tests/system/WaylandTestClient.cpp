@@ -266,17 +266,17 @@ void onButton(void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint
         {PointerClient::Event::button, QPointF(), button, state == WL_POINTER_BUTTON_STATE_PRESSED});
 }
 void onAxis(void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {}
-// Bound at version 1: the later events (frame, axis sources) never come.
-const wl_pointer_listener kPointerListener{.enter = onEnter,
-                                           .leave = onLeave,
-                                           .motion = onMotion,
-                                           .button = onButton,
-                                           .axis = onAxis,
-                                           .frame = nullptr,
-                                           .axis_source = nullptr,
-                                           .axis_stop = nullptr,
-                                           .axis_discrete = nullptr,
-                                           .axis_value120 = nullptr};
+// Bound at version 1: the later events (frame, axis sources) never come. Filled member by member:
+// each libwayland release adds members (axis_relative_direction in 1.22).
+const wl_pointer_listener kPointerListener = [] {
+    wl_pointer_listener listener{};
+    listener.enter = onEnter;
+    listener.leave = onLeave;
+    listener.motion = onMotion;
+    listener.button = onButton;
+    listener.axis = onAxis;
+    return listener;
+}();
 
 // A virtual pointer appears only with the first remote-desktop session: ask for the pointer when
 // the seat says it has one.

@@ -30,7 +30,7 @@ inline void PrintTo(const MenuView::Line& l, std::ostream* os) {
 namespace {
 
 Instant at(int day, int hour, int minute = 0) {
-    return QDateTime(QDate(2026, 12, day), QTime(hour, minute), Qt::UTC);
+    return QDateTime(QDate(2026, 12, day), QTime(hour, minute), instant::kUtc);
 }
 
 struct MenuViewTest : ::testing::Test {
