@@ -59,7 +59,9 @@ cleanup() {
     # The mounts live in the run's own mount namespace, and its processes in their own PID namespace:
     # both end when the namespace's first process does, so only the files are left to remove.
     if [ -n "$run" ]; then
-        kill "$run" 2>/dev/null || true
+        # unshare ignores SIGTERM while its child runs; killed, it takes the child (and so the
+        # namespace's every process) with it.
+        kill -KILL "$run" 2>/dev/null || true
         wait "$run" 2>/dev/null || true
     fi
     rm -rf --one-file-system "$root"
