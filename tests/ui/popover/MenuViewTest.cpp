@@ -363,7 +363,7 @@ TEST_F(MenuViewTest, TabFollowsVisualOrder) {
     rig.start();
     rig.engine->activate(at(2, 13));
     build();
-    QApplication::setActiveWindow(view.get());
+    view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
     find("enabledSwitch")->setFocus();
     QStringList order;
