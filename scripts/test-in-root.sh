@@ -51,7 +51,6 @@ if [ ! -s "$tarball" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/morvane-root-$suite.XXXXXX)
-chmod 0755 "$root" # it becomes /, which the tests' unprivileged servers must be able to walk
 run=
 cleanup() {
     local status=$?
@@ -74,6 +73,9 @@ trap 'exit 129' HUP
 
 echo "== unpacking a fresh $suite root in $root"
 tar -C "$root" -xf "$tarball"
+# It becomes /, which the tests' unprivileged servers (sway) must be able to walk; tar gave it the
+# mode of the folder the bare root was made in.
+chmod 0755 "$root"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 {
     echo "deb $mirror $suite main"
