@@ -37,7 +37,7 @@ command -v debootstrap >/dev/null || {
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 mirror=${MORVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-cache=${MORVANE_ROOT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/morvane-roots}
+cache=${MORVANE_ROOT_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/morvane-roots}
 tarball=$cache/$suite-minbase.tar
 mkdir -p "$cache/$suite/archives/partial" "$cache/$suite/lists/partial"
 
