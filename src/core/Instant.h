@@ -23,7 +23,7 @@ inline constexpr std::int64_t kMinMSecs = -62135596800000LL;
 inline constexpr std::int64_t kMaxMSecs = 253402300799999LL;
 
 // What a QDateTime takes to be in UTC. Qt 6.5 moved this from Qt::TimeSpec to QTimeZone (the
-// former is deprecated from 6.9 on and warns in 6.8); both give a datetime whose spec is Qt::UTC.
+// former is deprecated from 6.9 on and warns in 6.8); both give a plain UTC datetime (Qt::UTC).
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
 inline const QTimeZone kUtc{QTimeZone::UTC};
 #else

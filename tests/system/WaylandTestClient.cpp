@@ -125,9 +125,7 @@ HeadlessKWin::HeadlessKWin(const PrivateBus& bus) {
     // fake input to nobody (Plasma 6). Every Plasma desktop has one; this one takes in every entry.
     QFile menu(dir.filePath(QStringLiteral("config/menus/applications.menu")));
     if (!dir.mkpath(QStringLiteral("config/menus")) || !menu.open(QIODevice::WriteOnly) ||
-        menu.write("<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/menu-spec/1.0/menu.dtd\">\n"
-                   "<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>"
+        menu.write("<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>"
                    "<Include><All/></Include></Menu>\n") < 0)
         return;
     menu.close();
