@@ -3,6 +3,7 @@
 #   ~/.local/lib/morvane/Morvane.app/    the application folder (the user's own, so updates replace it)
 #   ~/.local/bin/morvane                 a link to Morvane.app/bin/morvane
 #   $XDG_DATA_HOME/applications/, icons/hicolor/, metainfo/   desktop entry, icon, AppStream data
+#   $XDG_DATA_HOME/gnome-shell/extensions/morvane@morvane.app/   the GNOME Shell extension
 # ($XDG_DATA_HOME defaults to ~/.local/share.) Records what it put where in
 # ~/.local/lib/morvane/installed-files, which scripts/uninstall.sh reads.
 #
@@ -25,7 +26,7 @@ while [ $# -gt 0 ]; do
         shift 2
         ;;
     -h | --help)
-        sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
         exit 0
         ;;
     *) die "unknown argument: $1 (see --help)" ;;
@@ -150,6 +151,15 @@ put_file "$target/share/metainfo/$id.metainfo.xml" "$meta_dir/$id.metainfo.xml"
 mapfile -t icons < <(cd "$target/share/icons/hicolor" && find . -type f -name "$id.*" | sort)
 for icon in "${icons[@]}"; do
     put_file "$target/share/icons/hicolor/${icon#./}" "$icons_dir/${icon#./}"
+done
+
+# The GNOME Shell extension: GNOME sees it after the next log-in, and the user turns it on in
+# Extensions.
+extension=morvane@morvane.app
+mapfile -t parts < <(cd "$target/share/gnome-shell/extensions/$extension" 2>/dev/null && find . -type f | sort)
+for part in "${parts[@]}"; do
+    put_file "$target/share/gnome-shell/extensions/$extension/${part#./}" \
+        "$data_home/gnome-shell/extensions/$extension/${part#./}"
 done
 
 # Caches that exist are brought up to date; none is created (a missing cache is never stale).

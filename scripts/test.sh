@@ -15,7 +15,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 source scripts/packages.sh
-# Beyond building: the real X server, window manager, buses, sound server, panels and compositors the
+# Beyond building: the real X server, window manager, buses, sound server, panels, compositors and shell the
 # tests run against; the screenshots that find the tray icon; the checkers of the installed files.
 install_missing_packages "${build_packages[@]}" \
     libbenchmark-dev clang "$(clang_runtime_package)" \
@@ -29,7 +29,8 @@ install_missing_packages "${build_packages[@]}" \
     desktop-file-utils appstream lintian dpkg-dev fakeroot
 
 # LXQt's panel alone: the session it recommends would bring its own services onto the test buses.
-install_missing_packages --no-install-recommends lxqt-panel
+# GNOME Shell for the extension's tests, without the desktop it recommends.
+install_missing_packages --no-install-recommends lxqt-panel gnome-shell
 
 jobs=$(nproc)
 fuzz_seconds=${MORVANE_FUZZ_SECONDS:-60}

@@ -20,7 +20,8 @@ record=$lib_dir/installed-files
 ours() {
     case "$1" in
     "$lib_dir"/Morvane.app | */bin/morvane | */applications/app.morvane.Morvane.desktop | \
-        */metainfo/app.morvane.Morvane.metainfo.xml | */icons/hicolor/*/apps/app.morvane.Morvane.*) return 0 ;;
+        */metainfo/app.morvane.Morvane.metainfo.xml | */icons/hicolor/*/apps/app.morvane.Morvane.* | \
+        */gnome-shell/extensions/morvane@morvane.app/*) return 0 ;;
     esac
     return 1
 }

@@ -26,6 +26,15 @@ inline const QString kStartAt = QStringLiteral("startAt");               // x
 inline const QString kBlockingReason = QStringLiteral("blockingReason"); // s, empty when nothing blocks
 inline const QString kVerified = QStringLiteral("verified");             // s: verified, unverified, unknown
 inline const QString kLastVerified = QStringLiteral("lastVerified");     // x
+inline const QString kIcon = QStringLiteral("icon"); // s: off, on, blocked, working (the tray icon's state)
+inline const QString kLabel =
+    QStringLiteral("label"); // s: the countdown beside the icon, "1:05:00"; or empty
+
+// Owned by Morvane's GNOME Shell extension while it is active: the top bar shows Morvane there,
+// so Morvane offers no tray item of its own.
+inline const QString kPanelName = QStringLiteral("app.morvane.Morvane.Panel");
+// The extension's identifier in GNOME Shell.
+inline const QString kExtensionUuid = QStringLiteral("morvane@morvane.app");
 
 // A settings tab by the name OpenSettings and `--preferences` take: "general" (or empty),
 // "movimiento", "condiciones", "horarios"; nothing for any other text.

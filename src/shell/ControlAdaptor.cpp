@@ -8,6 +8,7 @@
 #include "MenuView.h"
 #include "Ports.h"
 #include "SettingsStore.h"
+#include "TrayIcon.h"
 
 #include <QTimer>
 
@@ -33,6 +34,12 @@ ControlAdaptor::ControlAdaptor(AppService& service, QDBusConnection bus, Engine&
     , m_clock(clock)
     , m_published(published()) {
     connect(&m_engine, &Engine::changed, this, &ControlAdaptor::announceChanges);
+    connect(&m_store, &SettingsStore::changed, this, &ControlAdaptor::announceChanges);
+    m_labelTimer = new QTimer(this);
+    m_labelTimer->setInterval(1000);
+    connect(m_labelTimer, &QTimer::timeout, this, &ControlAdaptor::announceChanges);
+    if (!m_published.label.isEmpty())
+        m_labelTimer->start();
 }
 
 bool ControlAdaptor::enabled() const {
@@ -66,6 +73,14 @@ QString ControlAdaptor::verified() const {
 
 qlonglong ControlAdaptor::lastVerified() const {
     return msecs(m_engine.activityCheck().lastVerified());
+}
+
+QString ControlAdaptor::icon() const {
+    return trayStateName(trayState(m_engine));
+}
+
+QString ControlAdaptor::label() const {
+    return panelCountdown(m_engine, m_store.p(), m_clock.now());
 }
 
 void ControlAdaptor::SwitchOn() {
@@ -151,12 +166,16 @@ QString ControlAdaptor::Diagnose(const QDBusMessage& call) {
 }
 
 ControlAdaptor::Published ControlAdaptor::published() const {
-    return {enabled(), status(),         stopAt(),   pausedUntil(),
-            startAt(), blockingReason(), verified(), lastVerified()};
+    return {enabled(),        status(),   stopAt(),       pausedUntil(), startAt(),
+            blockingReason(), verified(), lastVerified(), icon(),        label()};
 }
 
 void ControlAdaptor::announceChanges() {
     const Published now = published();
+    if (now.label.isEmpty())
+        m_labelTimer->stop();
+    else if (!m_labelTimer->isActive())
+        m_labelTimer->start();
     if (now == m_published)
         return;
     QVariantMap changed;
@@ -172,6 +191,8 @@ void ControlAdaptor::announceChanges() {
     note(contract::kBlockingReason, m_published.blockingReason, now.blockingReason);
     note(contract::kVerified, m_published.verified, now.verified);
     note(contract::kLastVerified, m_published.lastVerified, now.lastVerified);
+    note(contract::kIcon, m_published.icon, now.icon);
+    note(contract::kLabel, m_published.label, now.label);
     m_published = now;
 
     QDBusMessage signal =

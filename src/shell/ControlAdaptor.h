@@ -7,6 +7,8 @@
 #include <QDBusMessage>
 #include <QStringList>
 
+class QTimer;
+
 namespace morvane {
 
 class AppService;
@@ -30,6 +32,8 @@ class ControlAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString blockingReason READ blockingReason)
     Q_PROPERTY(QString verified READ verified)
     Q_PROPERTY(qlonglong lastVerified READ lastVerified)
+    Q_PROPERTY(QString icon READ icon)
+    Q_PROPERTY(QString label READ label)
 public:
     // Lives as a child of `service`; create it before AppService::claim() so that the interface is
     // complete from the moment the name is taken.
@@ -50,6 +54,10 @@ public:
     QString verified() const;
     // When the last movement the session registered was made; 0 before the first.
     qlonglong lastVerified() const;
+    // The tray icon's state: "off", "on", "blocked" or "working".
+    QString icon() const;
+    // The countdown the tray shows beside its icon ("1:05:00"), from the present; empty when none.
+    QString label() const;
 
 public Q_SLOTS:
     // The header switch's toggle, only when it would switch the way asked.
@@ -85,6 +93,8 @@ private:
         QString blockingReason;
         QString verified;
         qlonglong lastVerified = 0;
+        QString icon;
+        QString label;
         bool operator==(const Published&) const = default;
     };
     Published published() const;
@@ -101,6 +111,8 @@ private:
     const Clock& m_clock;
     AppActions m_actions;
     Published m_published;
+    // Runs while a countdown is published, so that the label is announced each second.
+    QTimer* m_labelTimer = nullptr;
 };
 
 } // namespace morvane

@@ -7,6 +7,7 @@
 #include "Diagnosis.h"
 #include "DiagnosisWindow.h"
 #include "Engine.h"
+#include "ExtensionHint.h"
 #include "LinuxPorts.h"
 #include "LoginItem.h"
 #include "LoginModel.h"
@@ -50,6 +51,7 @@ struct Shell {
     std::unique_ptr<StatusController> status;
     std::unique_ptr<AppService> service;
     std::unique_ptr<DiagnosisWindow> diagnosis;
+    std::unique_ptr<ExtensionHint> extensionHint;
 };
 
 QString bundleExecutable(const Updater& updater) {
@@ -147,6 +149,7 @@ int runApplication(const QStringList& arguments) {
             shell.diagnosis->showReport(text);
         });
     };
+    actions.hasIcon = [] { return shell.status && shell.status->host() != StatusController::Host::none; };
     control->setActions(actions);
 
     shell.settings = std::make_unique<SettingsWindow>(SettingsTabState::shared(), [&, actions] {
@@ -178,6 +181,15 @@ int runApplication(const QStringList& arguments) {
     // The popover's content is built once the tray item is on its way to the panel.
     QTimer::singleShot(0, shell.popover, [] { shell.popover->prepare(); });
     shell.service->onOpenPopover = [] { shell.status->toggle(QPoint()); };
+    // On GNOME without a tray, the top bar's Morvane is the extension: say how to turn it on. The
+    // shell's extensions are up before the session's programs start; a moment's grace covers a
+    // Morvane started with the session.
+    shell.extensionHint = std::make_unique<ExtensionHint>(
+        QDBusConnection::sessionBus(), ports.ports().notifier, ExtensionHint::standardDataDirs());
+    QTimer::singleShot(2000, shell.popover, [] {
+        if (shell.status->host() == StatusController::Host::none)
+            shell.extensionHint->check();
+    });
 
     // 5. The first launch opens the settings window once.
     if (!defaults.value(kOnboardedKey).toBool()) {

@@ -1,5 +1,6 @@
 #include "StatusController.h"
 
+#include "ControlContract.h"
 #include "DBusMenu.h"
 #include "Engine.h"
 #include "Fmt.h"
@@ -9,6 +10,8 @@
 #include "StatusNotifierItem.h"
 
 #include <QCursor>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QDebug>
 #include <QEvent>
 #include <QGuiApplication>
@@ -83,6 +86,11 @@ void StatusController::setup() {
         connect(m_sni, &StatusNotifierItem::activated, this, [this](QPoint at) { leftClick(at); });
         connect(m_sni, &StatusNotifierItem::contextMenuRequested, this, [this] { rightClick(); });
         connect(m_sni, &StatusNotifierItem::watcherChanged, this, [this] { chooseHost(); });
+        m_panel = new QDBusServiceWatcher(
+            contract::kPanelName, m_bus,
+            QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this);
+        connect(m_panel, &QDBusServiceWatcher::serviceRegistered, this, [this] { chooseHost(); });
+        connect(m_panel, &QDBusServiceWatcher::serviceUnregistered, this, [this] { chooseHost(); });
     }
     // Queued: the refresh runs after the change has fully landed, once per announcement.
     connect(&m_engine, &Engine::changed, this, &StatusController::refresh, Qt::QueuedConnection);
@@ -95,7 +103,11 @@ void StatusController::setup() {
 
 void StatusController::chooseHost() {
     Host next = Host::none;
-    if (m_sni && m_sni->watcherPresent())
+    const bool extension =
+        m_panel && m_bus.interface() && m_bus.interface()->isServiceRegistered(contract::kPanelName).value();
+    if (extension)
+        next = Host::gnomeShell;
+    else if (m_sni && m_sni->watcherPresent())
         next = Host::statusNotifier;
     else if (QSystemTrayIcon::isSystemTrayAvailable())
         next = Host::xembed;
@@ -104,9 +116,16 @@ void StatusController::chooseHost() {
         qInfo("morvane: no tray host on this session (no StatusNotifierWatcher, no XEmbed tray); "
               "running without an icon until one appears");
     }
+    if (next == Host::gnomeShell) {
+        // Never two Morvanes in one top bar.
+        if (m_sni)
+            m_sni->withdraw();
+        if (m_xembed)
+            m_xembed->setVisible(false);
+    }
     // The XEmbed icon stays requested while there is no watcher: Qt docks it as soon as a tray
     // manager appears.
-    if (next != Host::statusNotifier && !m_xembed) {
+    else if (next != Host::statusNotifier && !m_xembed) {
         m_xembed = new QSystemTrayIcon(iconFor(m_state));
         m_xembed->installEventFilter(this);
         connect(m_xembed, &QSystemTrayIcon::activated, this,
@@ -118,7 +137,7 @@ void StatusController::chooseHost() {
                 });
     }
     if (m_xembed)
-        m_xembed->setVisible(next != Host::statusNotifier);
+        m_xembed->setVisible(next == Host::xembed || next == Host::none);
     const bool changed = next != m_host;
     // A watcher that (re)appeared has never heard of us.
     if (changed && next == Host::statusNotifier)
@@ -126,7 +145,8 @@ void StatusController::chooseHost() {
     m_host = next;
     showInHost();
     if (changed) {
-        static const char* const names[] = {"none", "StatusNotifierItem", "XEmbed tray icon"};
+        static const char* const names[] = {"none", "StatusNotifierItem", "XEmbed tray icon",
+                                            "Morvane's GNOME Shell extension"};
         qInfo("morvane: tray item: %s", names[int(next)]);
         Q_EMIT hostChanged();
     }
@@ -163,10 +183,8 @@ void StatusController::refresh() {
 }
 
 QString StatusController::countdown(const Instant& now) const {
-    const auto& stopAt = m_engine.stopAt();
-    if (!m_store.p().countdownInMenuBar || !m_engine.enabled() || !stopAt)
-        return {};
-    return QLatin1Char(' ') + Fmt::countdown(instant::secondsBetween(now, *stopAt));
+    const QString left = panelCountdown(m_engine, m_store.p(), now);
+    return left.isEmpty() ? left : QLatin1Char(' ') + left;
 }
 
 QString StatusController::title() const {

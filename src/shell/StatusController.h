@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class QDBusServiceWatcher;
 class QSystemTrayIcon;
 
 namespace morvane {
@@ -24,7 +25,8 @@ class StatusNotifierItem;
 // The tray item: its icon and countdown follow the engine and the settings; a left click opens
 // or closes the popover, a right click (or a left click with Ctrl held) switches the engine.
 // A StatusNotifierItem where the panel runs a watcher, the XEmbed tray elsewhere, and nothing
-// (but a note in the log) while there is no tray host; the item appears once one does.
+// (but a note in the log) while there is no tray host; the item appears once one does. While
+// Morvane's GNOME Shell extension is active, it is the top bar's Morvane, and no tray item is offered.
 class StatusController final : public QObject {
     Q_OBJECT
 public:
@@ -55,7 +57,8 @@ public:
     // "Morvane" title), computed from the engine's present state and the clock at each call.
     QString shownToolTip() const;
     // Which host the item lives in.
-    enum class Host { none, statusNotifier, xembed };
+    // gnomeShell: Morvane's GNOME Shell extension shows it in the top bar, over the bus.
+    enum class Host { none, statusNotifier, xembed, gnomeShell };
     Host host() const { return m_host; }
     StatusNotifierItem* statusNotifierItem() const { return m_sni; }
 
@@ -89,6 +92,7 @@ private:
     DBusMenu* m_menu = nullptr;
     StatusNotifierItem* m_sni = nullptr;
     QSystemTrayIcon* m_xembed = nullptr;
+    QDBusServiceWatcher* m_panel = nullptr;
     Host m_host = Host::none;
     bool m_loggedNoHost = false;
     bool m_setUp = false;

@@ -173,10 +173,21 @@ bool StatusNotifierItem::watcherPresent() const {
 }
 
 void StatusNotifierItem::start() {
+    if (m_withdrawn) {
+        m_withdrawn = false;
+        m_bus.registerService(m_service);
+    }
     if (!watcherPresent())
         return;
     m_menuOffered = hostKind(watcherProgram(m_bus)) != HostKind::contextMenu;
     registerWithWatcher();
+}
+
+void StatusNotifierItem::withdraw() {
+    if (m_withdrawn)
+        return;
+    m_withdrawn = true;
+    m_bus.unregisterService(m_service);
 }
 
 QString StatusNotifierItem::watcherProgram(const QDBusConnection& bus) {

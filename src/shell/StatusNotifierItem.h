@@ -59,6 +59,8 @@ public:
     bool watcherPresent() const;
     // Registers with the watcher, when there is one; call again after watcherChanged(true).
     void start();
+    // Takes the item off every panel (its bus name goes, and hosts drop it) until start() again.
+    void withdraw();
     // The bus name the item is exported under.
     QString serviceName() const { return m_service; }
     // Whether the item names its menu to the host (decided at each registration by the host).
@@ -106,6 +108,7 @@ private:
     SniPixmapList m_icon;
     QString m_label;
     bool m_menuOffered = true;
+    bool m_withdrawn = false;
     QString m_tipTitle;
     QString m_tipText;
     std::function<QString()> m_tipLine;

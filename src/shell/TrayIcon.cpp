@@ -1,6 +1,8 @@
 #include "TrayIcon.h"
 
 #include "Engine.h"
+#include "Fmt.h"
+#include "Prefs.h"
 #include "Symbols.h"
 
 #include <QPainter>
@@ -34,6 +36,27 @@ TrayState trayState(const Engine& engine) {
     if (engine.enabled())
         return engine.blocked() ? TrayState::blocked : TrayState::on;
     return TrayState::off;
+}
+
+QString trayStateName(TrayState state) {
+    switch (state) {
+    case TrayState::off:
+        break;
+    case TrayState::on:
+        return QStringLiteral("on");
+    case TrayState::blocked:
+        return QStringLiteral("blocked");
+    case TrayState::working:
+        return QStringLiteral("working");
+    }
+    return QStringLiteral("off");
+}
+
+QString panelCountdown(const Engine& engine, const Prefs& prefs, const Instant& now) {
+    const OptInstant& stopAt = engine.stopAt();
+    if (!prefs.countdownInMenuBar || !engine.enabled() || !stopAt)
+        return {};
+    return Fmt::countdown(instant::secondsBetween(now, *stopAt));
 }
 
 QImage trayImage(TrayState state, int size) {

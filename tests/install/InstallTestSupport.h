@@ -47,6 +47,11 @@ inline QStringList dataFiles() {
                       QStringLiteral("icons/hicolor/scalable/apps/app.morvane.Morvane.svg")};
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256, 512})
         files << QStringLiteral("icons/hicolor/%1x%1/apps/app.morvane.Morvane.png").arg(size);
+    // The GNOME Shell extension.
+    for (const char* part : {"extension.js", "metadata.json", "stylesheet.css", "icons/morvane-off-symbolic.svg",
+                             "icons/morvane-on-symbolic.svg", "icons/morvane-blocked-symbolic.svg",
+                             "icons/morvane-working-symbolic.svg"})
+        files << QStringLiteral("gnome-shell/extensions/morvane@morvane.app/") + QLatin1String(part);
     return files;
 }
 

@@ -1,6 +1,7 @@
 // The tray item on a private bus, with a scripted StatusNotifierWatcher standing in for the panel,
 // under Xvfb: registration, icons, label, clicks, and a panel that restarts.
 #include "DBusMenu.h"
+#include "ExtensionHint.h"
 #include "FakePorts.h"
 #include "MenuView.h"
 #include "Popover.h"
@@ -306,6 +307,37 @@ TEST_F(StatusItemTest, ToolTipSaysWhetherTheSessionRegistersTheMovements) {
     rig.clock.advance(65);
     EXPECT_EQ(tip(), QStringLiteral("Apagado\nLa sesión registró el último movimiento (hace 1 min 7 s)"));
     EXPECT_EQ(controller->shownToolTip(), tip());
+}
+
+// What GNOME says of Morvane's extension decides the one notification about it.
+TEST(ExtensionHintTest, SaysHowToTurnTheExtensionOnOnlyWhenThatHelps) {
+    const auto state = [](double value, const QString& error = {}) {
+        return QVariantMap{{QStringLiteral("state"), value}, {QStringLiteral("error"), error}};
+    };
+    struct Case {
+        QVariantMap info;
+        bool installed;
+        std::optional<QString> message;
+    };
+    const QString turnOn = QStringLiteral("GNOME no tiene bandeja del sistema. Para ver Morvane en la barra "
+                                          "superior, activalo en Extensiones → Morvane.");
+    const Case cases[] = {
+        {state(2), true, turnOn},             // installed, off
+        {state(6), true, turnOn},             // installed, never enabled since the log-in
+        {state(1), true, std::nullopt},       // running: nothing to say
+        {QVariantMap(), false, std::nullopt}, // not installed at all
+        {QVariantMap{{QStringLiteral("state"), QStringLiteral("x")}}, true, std::nullopt}, // unreadable
+        {QVariantMap(), true,
+         QStringLiteral("GNOME verá la extensión de Morvane cuando cierres sesión y vuelvas a entrar. "
+                        "Después, activala en Extensiones → Morvane.")},
+        {state(3, QStringLiteral("SyntaxError")), true,
+         QStringLiteral("La extensión de Morvane no pudo cargarse en esta versión de GNOME: SyntaxError")},
+        {state(4), true,
+         QStringLiteral("La extensión de Morvane no pudo cargarse en esta versión de GNOME.")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ExtensionHint::message(c.info, c.installed), c.message)
+            << c.info.value("state").toString().toStdString();
 }
 
 } // namespace

@@ -76,4 +76,37 @@ QString writeTheme(const QString& themeDir) {
     return {};
 }
 
+QString writePanelIcons(const QString& dir) {
+    if (!QDir().mkpath(dir))
+        return fail(QStringLiteral("could not create"), dir);
+    struct Glyph {
+        const char* state;
+        QPainterPath outline;
+        QRectF viewBox;
+    };
+    const QRectF square(0, 0, 24, 24);
+    // The working icon is wider than high: its 22 × 17 grid is centred in a square of its width.
+    const Glyph glyphs[] = {{"off", symbols::outline(Symbol::pointer), square},
+                            {"on", symbols::outline(Symbol::pointerMotion), square},
+                            {"blocked", symbols::outline(Symbol::pointerSlash), square},
+                            {"working", symbols::workingOutline(), QRectF(0.25, -2.5, 22, 22)}};
+    for (const Glyph& glyph : glyphs) {
+        const QString path = dir + QStringLiteral("/morvane-%1-symbolic.svg").arg(QLatin1String(glyph.state));
+        QSvgGenerator svg;
+        svg.setFileName(path);
+        svg.setSize(QSize(16, 16));
+        svg.setViewBox(glyph.viewBox);
+        svg.setTitle(QStringLiteral("Morvane"));
+        QPainter p;
+        if (!p.begin(&svg))
+            return fail(QStringLiteral("could not write"), path);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        // The grey of symbolic icons; the shell paints them in its own colour.
+        p.setBrush(QColor(0xBE, 0xBE, 0xBE));
+        p.drawPath(glyph.outline);
+    }
+    return {};
+}
+
 } // namespace morvane::appicon

@@ -25,4 +25,9 @@ void paint(QPainter& painter, const QRectF& box);
 // every size, creating the folders. Answers the first failure as text, empty when all went well.
 QString writeTheme(const QString& themeDir);
 
+// Writes the panel icon's four states as symbolic SVGs for GNOME Shell, which tints them like its
+// own: `<dir>/morvane-<state>-symbolic.svg`, state being off, on, blocked or working. Answers the
+// first failure as text, empty when all went well.
+QString writePanelIcons(const QString& dir);
+
 } // namespace morvane::appicon

@@ -26,6 +26,9 @@ struct AppActions {
     // Gathers the diagnosis and hands its text, and whether everything checked works, to `done`
     // (later, on the main thread: some services are asked over the bus).
     std::function<void(std::function<void(const QString& text, bool ok)> done)> diagnose;
+    // Whether Morvane has an icon on this desktop (a tray item, or the top bar's through its GNOME
+    // Shell extension). Left empty: it has.
+    std::function<bool()> hasIcon;
 };
 
 } // namespace morvane

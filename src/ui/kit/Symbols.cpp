@@ -255,38 +255,43 @@ QIcon icon(Symbol symbol, const QColor& color) {
     return result;
 }
 
-QImage working(int height, const QColor& color, qreal dpr) {
+QPainterPath outline(Symbol symbol) {
+    return cachedPath(symbol);
+}
+
+QPainterPath workingOutline() {
     // Laid out on a 17-unit-high canvas: the symbol is 17 × 17, the canvas 5 units wider, and the
     // badge a 10-unit dot in the lower right corner.
+    QTransform fit;
+    fit.scale(17 / kGrid, 17 / kGrid);
+    const QRectF badge(22 - 10, 17 - 10, 10, 10);
+    QPainterPath dot;
+    dot.addEllipse(badge);
+    QPainterPath gap;
+    gap.addEllipse(badge.adjusted(-1.5, -1.5, 1.5, 1.5));
+    // The check mark, cut out of the dot (y measured from the top here).
+    QPainterPath tick;
+    tick.moveTo(badge.left() + 2.6, badge.bottom() - 5.2);
+    tick.lineTo(badge.left() + 4.3, badge.bottom() - 2.6);
+    tick.lineTo(badge.right() - 2.4, badge.top() + 2.8);
+    // A transparent ring separates the badge from the pointer.
+    return fit.map(cachedPath(Symbol::pointerMotion))
+        .subtracted(gap)
+        .united(dot.subtracted(stroked(tick, 1.5)));
+}
+
+QImage working(int height, const QColor& color, qreal dpr) {
     const qreal u = height / 17.0;
-    const qreal w = 22 * u;
-    const qreal h = 17 * u;
-    QImage img(qMax(1, qCeil(w * dpr)), qMax(1, qCeil(h * dpr)), QImage::Format_ARGB32_Premultiplied);
+    QImage img(qMax(1, qCeil(22 * u * dpr)), qMax(1, qCeil(17 * u * dpr)),
+               QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     {
         QPainter p(&img);
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(dpr * u, dpr * u);
-        paint(p, Symbol::pointerMotion, QRectF(0, 0, 17, 17), color);
-        const QRectF badge(22 - 10, 17 - 10, 10, 10);
-        // A transparent ring around the badge, cut out of the pointer.
-        p.setCompositionMode(QPainter::CompositionMode_Clear);
         p.setPen(Qt::NoPen);
-        p.setBrush(Qt::black);
-        p.drawEllipse(badge.adjusted(-1.5, -1.5, 1.5, 1.5));
-        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         p.setBrush(color);
-        p.drawEllipse(badge);
-        // The check mark, cut out of the dot (y measured from the top here).
-        QPainterPath tick;
-        tick.moveTo(badge.left() + 2.6, badge.bottom() - 5.2);
-        tick.lineTo(badge.left() + 4.3, badge.bottom() - 2.6);
-        tick.lineTo(badge.right() - 2.4, badge.top() + 2.8);
-        p.setCompositionMode(QPainter::CompositionMode_Clear);
-        QPen pen(Qt::black, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        p.setPen(pen);
-        p.setBrush(Qt::NoBrush);
-        p.drawPath(tick);
+        p.drawPath(workingOutline());
     }
     img.setDevicePixelRatio(dpr);
     return img;

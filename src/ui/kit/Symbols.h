@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QIcon>
 #include <QImage>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QRectF>
 
@@ -52,6 +53,11 @@ QIcon icon(Symbol symbol, const QColor& color);
 // mark cut out of it, separated from the pointer by a transparent ring. `height` logical pixels
 // high, a little wider than high.
 QImage working(int height, const QColor& color, qreal dpr = 1.0);
+
+// The filled outlines behind those drawings: `symbol` on its 24-unit grid, and the working icon on
+// a 22 × 17 grid (for vector copies of the icons).
+QPainterPath outline(Symbol symbol);
+QPainterPath workingOutline();
 
 } // namespace symbols
 } // namespace morvane

@@ -42,7 +42,17 @@ constexpr int kCaptionIcon = 14;
 constexpr int kLineIcon = 16;
 constexpr int kFooterIcon = 16;
 
-const QString kHint = QStringLiteral("Clic derecho en el ícono o Ctrl+Alt+Super+J: activar/desactivar");
+// How to switch Morvane without the popover, by what the session offers: the icon's right click,
+// the hot key, or else the command line.
+QString switchHint(bool icon, bool hotKey) {
+    if (icon && hotKey)
+        return QStringLiteral("Clic derecho en el ícono o Ctrl+Alt+Super+J: activar/desactivar");
+    if (icon)
+        return QStringLiteral("Clic derecho en el ícono: activar/desactivar");
+    if (hotKey)
+        return QStringLiteral("Ctrl+Alt+Super+J: activar/desactivar");
+    return QStringLiteral("Sin ícono ni atajo aquí: «morvane --toggle» activa/desactiva");
+}
 
 QColor bannerOrange(const QPalette&) {
     return theme::withOpacity(theme::orange(), 0.12);
@@ -515,7 +525,8 @@ void MenuView::refreshTimers() {
 void MenuView::refreshFooter() {
     const OptInstant& last = m_engine.lastJiggle();
     if (!last) {
-        setIfDifferent(m_footer, kHint);
+        setIfDifferent(m_footer,
+                       switchHint(!m_actions.hasIcon || m_actions.hasIcon(), m_engine.hotKeyRegistered()));
         return;
     }
     setIfDifferent(m_footer, QString::number(m_engine.jiggleCount()) +

@@ -280,11 +280,31 @@ TEST_F(MenuViewTest, ZeroMinutesDisablesAndEnterPresses) {
     EXPECT_EQ(rig.engine->pausedUntil(), at(2, 12, 45));
 }
 
-TEST_F(MenuViewTest, FooterHintThenCount) {
+TEST_F(MenuViewTest, FooterHintSaysWhatSwitchesOnThisDesktopThenCounts) {
+    bool icon = true;
+    rig.actions.hasIcon = [&] { return icon; };
     rig.start();
     build();
-    EXPECT_EQ(find<QLabel>("footerLabel")->text(),
-              "Clic derecho en el ícono o Ctrl+Alt+Super+J: activar/desactivar");
+    struct Case {
+        bool icon;
+        bool hotKey;
+        const char* hint;
+    };
+    const Case cases[] = {
+        {true, true, "Clic derecho en el ícono o Ctrl+Alt+Super+J: activar/desactivar"},
+        {true, false, "Clic derecho en el ícono: activar/desactivar"},
+        {false, true, "Ctrl+Alt+Super+J: activar/desactivar"},
+        {false, false, "Sin ícono ni atajo aquí: «morvane --toggle» activa/desactiva"},
+    };
+    for (const Case& c : cases) {
+        icon = c.icon;
+        if (c.hotKey)
+            rig.hotKeys.last->registerKey();
+        else
+            rig.hotKeys.last->unregisterKey();
+        Q_EMIT rig.engine->changed();
+        EXPECT_EQ(find<QLabel>("footerLabel")->text(), QString::fromUtf8(c.hint));
+    }
     rig.engine->doJiggle(rig.clock.t);
     EXPECT_EQ(find<QLabel>("footerLabel")->text(), "1 movimientos · último 12:00");
     rig.engine->doJiggle(at(2, 12, 3));
