@@ -257,29 +257,41 @@ TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
     ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 1; }));
     EXPECT_EQ(log.changes[0], (QVariantMap{{"enabled", true},
                                            {"status", QStringLiteral("Activo")},
-                                           {"stopAt", at(12, 30).toMSecsSinceEpoch()}}));
+                                           {"stopAt", at(12, 30).toMSecsSinceEpoch()},
+                                           {"icon", QStringLiteral("on")},
+                                           {"label", QStringLiteral("30:00")}}));
     EXPECT_EQ(property("stopAt").toLongLong(), at(12, 30).toMSecsSinceEpoch());
     EXPECT_EQ(property("pausedUntil").toLongLong(), 0);
 
-    // A locked screen blocks movement: the reason is published, nothing else changes.
+    // A locked screen blocks movement: the reason and the icon are published, the countdown goes on.
     rig.screenLock.locked = true;
     rig.tick();
     ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 2; }));
     EXPECT_EQ(log.changes[1],
               (QVariantMap{{"status", QStringLiteral("Pausado: pantalla bloqueada")},
-                           {"blockingReason", QStringLiteral("Pausado: pantalla bloqueada")}}));
+                           {"blockingReason", QStringLiteral("Pausado: pantalla bloqueada")},
+                           {"icon", QStringLiteral("blocked")},
+                           {"label", QStringLiteral("29:59")}}));
     EXPECT_EQ(property("blockingReason").toString(), QStringLiteral("Pausado: pantalla bloqueada"));
 
-    // Ticks that change only the engine's clock announce nothing: the next signal is the pause.
+    // Ticks that change only the engine's clock announce only the countdown; then the pause.
     rig.ticks(3);
     rig.engine->pause(600);
-    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() >= 3; }));
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() >= 6; }));
     test::waitUntil([] { return false; }, 100);
-    ASSERT_EQ(log.changes.size(), 3);
-    EXPECT_EQ(log.changes[2].value("enabled"), QVariant(false));
-    EXPECT_EQ(log.changes[2].value("blockingReason"), QVariant(QString()));
-    EXPECT_EQ(log.changes[2].value("pausedUntil").toLongLong(), rig.clock.t.addSecs(600).toMSecsSinceEpoch());
+    ASSERT_EQ(log.changes.size(), 6);
+    EXPECT_EQ(log.changes[4], (QVariantMap{{"label", QStringLiteral("29:56")}}));
+    EXPECT_EQ(log.changes[5].value("enabled"), QVariant(false));
+    EXPECT_EQ(log.changes[5].value("blockingReason"), QVariant(QString()));
+    EXPECT_EQ(log.changes[5].value("icon"), QVariant(QStringLiteral("off")));
+    EXPECT_EQ(log.changes[5].value("label"), QVariant(QString()));
+    EXPECT_EQ(log.changes[5].value("pausedUntil").toLongLong(), rig.clock.t.addSecs(600).toMSecsSinceEpoch());
     EXPECT_EQ(property("enabled"), QVariant(false));
+
+    // With the countdown setting off there is no label.
+    rig.engine->activate(at(13, 0));
+    rig.prefs([](Prefs& p) { p.countdownInMenuBar = false; });
+    EXPECT_TRUE(test::waitUntil([&] { return property("label") == QVariant(QString()); }));
 }
 
 TEST_F(ControlTest, VerdictReachesScriptsAndTheDiagnosisSetsTheExitCode) {
