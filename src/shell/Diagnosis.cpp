@@ -91,6 +91,9 @@ DiagnosisLine trayLine(const DiagnosisSources& s) {
             return line(Mark::note, QStringLiteral("Bandeja: StatusNotifierItem") + owner);
         case StatusController::Host::xembed:
             return line(Mark::note, QStringLiteral("Bandeja: ícono XEmbed"));
+        case StatusController::Host::gnomeShell:
+            return line(Mark::note,
+                        QStringLiteral("Bandeja: la extensión de Morvane en la barra superior de GNOME"));
         case StatusController::Host::none:
             break;
         }

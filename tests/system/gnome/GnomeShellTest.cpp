@@ -167,13 +167,14 @@ prefs.v1="{\"autoCheckUpdates\":false,\"countdownInMenuBar\":true,\"interval\":6
         app.terminate();
         app.waitForFinished(5000);
     });
-    const auto morvane = [&](const QStringList& arguments) {
+    const auto morvane = [&](const QStringList& arguments, QString* out = nullptr) {
         QProcess client;
         client.setProcessEnvironment(env);
         client.start(kMorvane, arguments);
-        return client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit
-                   ? client.exitCode()
-                   : -1;
+        const bool done = client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit;
+        if (out)
+            *out = QString::fromUtf8(client.readAllStandardOutput());
+        return done ? client.exitCode() : -1;
     };
     QDBusConnection bus = session.connect(QStringLiteral("gnome-shell-test-client"));
     const auto property = [&](const QString& name) {
@@ -227,9 +228,8 @@ prefs.v1="{\"autoCheckUpdates\":false,\"countdownInMenuBar\":true,\"interval\":6
         first = js(label);
         return first.startsWith(QStringLiteral("\"9:")) || first == QStringLiteral("\"10:00\"");
     })) << first.toStdString();
-    EXPECT_TRUE(waitUntil([&] {
-        return js(label) != first && js(label).startsWith(QStringLiteral("\"9:"));
-    })) << js(label).toStdString();
+    EXPECT_TRUE(waitUntil([&] { return js(label) != first && js(label).startsWith(QStringLiteral("\"9:")); }))
+        << js(label).toStdString();
     EXPECT_EQ(js(kIndicator + QStringLiteral("._icon.gicon.get_file().get_basename()")),
               QStringLiteral("\"morvane-on-symbolic.svg\""));
 
@@ -284,8 +284,14 @@ prefs.v1="{\"autoCheckUpdates\":false,\"countdownInMenuBar\":true,\"interval\":6
         js(kIndicator + QStringLiteral(".menu.close()"));
     }
 
-    // 5. No tray item while the extension runs; one as soon as it is turned off.
+    // 5. No tray item while the extension runs (the diagnosis names the extension); one as soon as it
+    // is turned off.
     EXPECT_EQ(registrations(), 0);
+    QString report;
+    morvane({QStringLiteral("--diagnose")}, &report);
+    EXPECT_TRUE(
+        report.contains(QStringLiteral("Bandeja: la extensión de Morvane en la barra superior de GNOME")))
+        << report.toStdString();
     ASSERT_TRUE(shell.setExtension(false));
     EXPECT_TRUE(waitUntil([&] { return registrations() == 1; }));
     ASSERT_TRUE(shell.setExtension(true));
