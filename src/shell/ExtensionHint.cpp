@@ -1,7 +1,7 @@
 #include "ExtensionHint.h"
 
 #include "ControlContract.h"
-#include "Ports.h"
+#include "SettingsStore.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
@@ -13,18 +13,29 @@ namespace morvane {
 
 namespace {
 
+const QString kShell = QStringLiteral("org.gnome.Shell");
+const QString kShellPath = QStringLiteral("/org/gnome/Shell");
 const QString kShellExtensions = QStringLiteral("org.gnome.Shell.Extensions");
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kEnableAction = QStringLiteral("activar");
 
 // GNOME Shell's extension states (GetExtensionInfo's "state").
 enum ShellState { active = 1, inactive = 2, failed = 3, outOfDate = 4, initialized = 6 };
 
 } // namespace
 
-ExtensionHint::ExtensionHint(QDBusConnection bus, Notifier& notifier, QStringList dataDirs, QObject* parent)
+ExtensionHint::ExtensionHint(QDBusConnection bus, const SettingsStore& store, QStringList dataDirs,
+                             QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
-    , m_notifier(notifier)
+    , m_store(store)
     , m_dataDirs(std::move(dataDirs)) {}
+
+bool ExtensionHint::canEnable(const QVariantMap& info) {
+    const int state = int(info.value(QStringLiteral("state"), 0.0).toDouble());
+    return state == inactive || state == initialized;
+}
 
 QStringList ExtensionHint::standardDataDirs() {
     QString home = qEnvironmentVariable("XDG_DATA_HOME");
@@ -79,12 +90,11 @@ std::optional<QString> ExtensionHint::message(const QVariantMap& info, bool inst
 
 void ExtensionHint::check() {
     if (m_done || !m_bus.isConnected() || !m_bus.interface() ||
-        !m_bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Shell")).value())
+        !m_bus.interface()->isServiceRegistered(kShell).value())
         return;
     m_done = true;
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
-                                       kShellExtensions, QStringLiteral("GetExtensionInfo"));
+    QDBusMessage call = QDBusMessage::createMethodCall(kShell, kShellPath, kShellExtensions,
+                                                       QStringLiteral("GetExtensionInfo"));
     call << contract::kExtensionUuid;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
@@ -93,8 +103,41 @@ void ExtensionHint::check() {
         if (reply.isError())
             return;
         if (const std::optional<QString> text = message(reply.value(), installed()))
-            m_notifier.send(kTitle, *text);
+            notify(*text, canEnable(reply.value()));
     });
+}
+
+void ExtensionHint::notify(const QString& text, bool offerToEnable) {
+    if (!m_store.p().notifications)
+        return;
+    QStringList actions;
+    if (offerToEnable) {
+        actions << kEnableAction << QStringLiteral("Activar");
+        m_bus.connect(kNotifications, kNotificationsPath, kNotifications, QStringLiteral("ActionInvoked"),
+                      this, SLOT(actionInvoked(uint, QString)));
+    }
+    QDBusMessage m = QDBusMessage::createMethodCall(kNotifications, kNotificationsPath, kNotifications,
+                                                    QStringLiteral("Notify"));
+    m << QStringLiteral("Morvane") << uint(0) << QString() << kTitle << text << actions << QVariantMap()
+      << int(-1);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(m), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, offerToEnable](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                const QDBusPendingReply<uint> reply = *w;
+                if (offerToEnable && !reply.isError())
+                    m_notification = reply.value();
+            });
+}
+
+void ExtensionHint::actionInvoked(uint id, const QString& action) {
+    if (id == 0 || id != m_notification || action != kEnableAction)
+        return;
+    m_notification = 0;
+    QDBusMessage enable = QDBusMessage::createMethodCall(kShell, kShellPath, kShellExtensions,
+                                                         QStringLiteral("EnableExtension"));
+    enable << contract::kExtensionUuid;
+    m_bus.asyncCall(enable);
 }
 
 } // namespace morvane

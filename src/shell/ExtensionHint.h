@@ -10,16 +10,19 @@
 
 namespace morvane {
 
-class Notifier;
+class SettingsStore;
 
 // GNOME Shell has no tray: Morvane shows in its top bar only through Morvane's own extension. On a
 // GNOME session with no tray host where that extension is installed but not running, tells the user
-// once, in a notification, how to turn it on.
+// once, in a notification, how to turn it on; where GNOME knows the extension, the notification's
+// "Activar" button turns it on (org.gnome.Shell.Extensions.EnableExtension). Notifications switched
+// off in the settings silence it too.
 class ExtensionHint final : public QObject {
     Q_OBJECT
 public:
     // `dataDirs`: the folders GNOME Shell looks for extensions in (each with gnome-shell/extensions/).
-    ExtensionHint(QDBusConnection bus, Notifier& notifier, QStringList dataDirs, QObject* parent = nullptr);
+    ExtensionHint(QDBusConnection bus, const SettingsStore& store, QStringList dataDirs,
+                  QObject* parent = nullptr);
 
     // Asks GNOME Shell about the extension and notifies when it is off; at most once a run. Does
     // nothing where GNOME Shell is not on the bus.
@@ -31,16 +34,24 @@ public:
     static std::optional<QString> message(const QVariantMap& info, bool installed);
     static inline const QString kTitle = QStringLiteral("Morvane en la barra superior");
 
+    // Whether GNOME can turn the extension on now (it knows it, and it is off).
+    static bool canEnable(const QVariantMap& info);
+
     // The standard data folders: $XDG_DATA_HOME, then $XDG_DATA_DIRS.
     static QStringList standardDataDirs();
 
+private Q_SLOTS:
+    void actionInvoked(uint id, const QString& action);
+
 private:
     bool installed() const;
+    void notify(const QString& text, bool offerToEnable);
 
     QDBusConnection m_bus;
-    Notifier& m_notifier;
+    const SettingsStore& m_store;
     QStringList m_dataDirs;
     bool m_done = false;
+    uint m_notification = 0; // the one offering "Activar", while it may be answered
 };
 
 } // namespace morvane

@@ -184,8 +184,8 @@ int runApplication(const QStringList& arguments) {
     // On GNOME without a tray, the top bar's Morvane is the extension: say how to turn it on. The
     // shell's extensions are up before the session's programs start; a moment's grace covers a
     // Morvane started with the session.
-    shell.extensionHint = std::make_unique<ExtensionHint>(
-        QDBusConnection::sessionBus(), ports.ports().notifier, ExtensionHint::standardDataDirs());
+    shell.extensionHint = std::make_unique<ExtensionHint>(QDBusConnection::sessionBus(), store,
+                                                          ExtensionHint::standardDataDirs());
     QTimer::singleShot(2000, shell.popover, [] {
         if (shell.status->host() == StatusController::Host::none)
             shell.extensionHint->check();

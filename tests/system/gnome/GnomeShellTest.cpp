@@ -199,8 +199,11 @@ prefs.v1="{\"autoCheckUpdates\":false,\"countdownInMenuBar\":true,\"interval\":6
         waitUntil([&] { return js(notifications).contains(QStringLiteral("Extensiones → Morvane")); }, 15000))
         << js(notifications).toStdString();
 
-    // 2. Turned on, it loads without error, shows the indicator and takes the panel's name.
-    ASSERT_TRUE(shell.setExtension(true));
+    // 2. Turned on from the notification's "Activar", it loads without error, shows the indicator and
+    // takes the panel's name.
+    js(QStringLiteral(
+        "Main.messageTray.getSources().flatMap(s => s.notifications).flatMap(n => n.actions)"
+        ".filter(a => a.label === 'Activar').forEach(a => a.activate ? a.activate() : a.callback())"));
     EXPECT_TRUE(waitUntil([&] { return shell.extensionInfo().value(QStringLiteral("state")).toInt() == 1; }));
     EXPECT_EQ(shell.extensionInfo().value(QStringLiteral("error")).toString(), QString());
     EXPECT_TRUE(waitUntil([&] { return js(kIndicator + QStringLiteral("?.visible")) == "true"; }))
