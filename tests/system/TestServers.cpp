@@ -335,4 +335,38 @@ void HeadlessSway::stop() {
     }
 }
 
+RealProgram::RealProgram(const QString& executable, const QByteArray& prefs,
+                         const QList<std::pair<QString, QString>>& env)
+    : m_executable(executable)
+    , m_env(QProcessEnvironment::systemEnvironment()) {
+    QDir().mkpath(m_config.filePath(QStringLiteral("morvane")));
+    QFile conf(m_config.filePath(QStringLiteral("morvane/morvane.conf")));
+    if (conf.open(QIODevice::WriteOnly)) {
+        QByteArray quoted = prefs;
+        conf.write("[General]\nonboarded=true\nprefs.v1=\"" + quoted.replace('"', "\\\"") + "\"\n");
+    }
+    m_env.remove(QStringLiteral("DISPLAY"));
+    m_env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+    m_env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    for (const auto& [name, value] : env)
+        m_env.insert(name, value);
+    m_app.setProcessEnvironment(m_env);
+}
+
+RealProgram::~RealProgram() {
+    m_app.terminate();
+    m_app.waitForFinished(5000);
+}
+
+int RealProgram::run(const QStringList& arguments, QString* out) const {
+    QProcess client;
+    client.setProcessEnvironment(m_env);
+    client.start(m_executable, arguments);
+    const bool done = client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit;
+    if (out)
+        *out = QString::fromUtf8(client.readAllStandardOutput());
+    return done ? client.exitCode() : -1;
+}
+
 } // namespace morvane::test

@@ -131,4 +131,24 @@ private:
     QString m_ipc;
 };
 
+// The built program as a user runs it on a Wayland desktop the test started: `prefs` (the settings
+// record's JSON) in a configuration folder of its own, the session's buses and display in its
+// environment. It runs as the application while this object lives, and answers its own command line.
+class RealProgram {
+public:
+    RealProgram(const QString& executable, const QByteArray& prefs,
+                const QList<std::pair<QString, QString>>& env);
+    ~RealProgram();
+    void start() { m_app.start(m_executable, {}); }
+    QProcess& app() { return m_app; }
+    // `morvane arguments` as a client: its exit code (-1 when it did not finish) and its output.
+    int run(const QStringList& arguments, QString* out = nullptr) const;
+
+private:
+    QString m_executable;
+    QTemporaryDir m_config;
+    QProcessEnvironment m_env;
+    QProcess m_app;
+};
+
 } // namespace morvane::test

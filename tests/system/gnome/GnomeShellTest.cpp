@@ -13,11 +13,9 @@
 #include <QDBusReply>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 
 using namespace morvane::test;
@@ -139,42 +137,17 @@ TEST(GnomeShell, TheExtensionIsMorvaneInTheTopBarAndInQuickSettings) {
     const auto js = [&](const QString& code) { return shell.eval(code); };
 
     // The real program, natively on the shell's display.
-    QTemporaryDir home;
-    QDir().mkpath(home.filePath(QStringLiteral("morvane")));
-    QFile conf(home.filePath(QStringLiteral("morvane/morvane.conf")));
-    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-    conf.write(R"([General]
-onboarded=true
-prefs.v1="{\"autoCheckUpdates\":false,\"countdownInMenuBar\":true,\"interval\":60,\"mode\":\"zen\",\"preventDisplaySleep\":false}"
-)");
-    conf.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    const std::pair<const char*, QString> variables[] = {{"DBUS_SESSION_BUS_ADDRESS", session.address()},
-                                                         {"DBUS_SYSTEM_BUS_ADDRESS", system.address()},
-                                                         {"XDG_CONFIG_HOME", home.path()},
-                                                         {"XDG_DATA_HOME", shell.dataDir()},
-                                                         {"XDG_RUNTIME_DIR", shell.runtimeDir()},
-                                                         {"WAYLAND_DISPLAY", QStringLiteral("wayland-0")},
-                                                         {"XDG_SESSION_TYPE", QStringLiteral("wayland")},
-                                                         {"XDG_CURRENT_DESKTOP", QStringLiteral("GNOME")}};
-    for (const auto& [variable, value] : variables)
-        env.insert(QString::fromLatin1(variable), value);
-    QProcess app;
-    app.setProcessEnvironment(env);
-    const auto stop = qScopeGuard([&] {
-        app.terminate();
-        app.waitForFinished(5000);
-    });
+    RealProgram program(
+        kMorvane,
+        R"({"autoCheckUpdates":false,"countdownInMenuBar":true,"interval":60,"mode":"zen","preventDisplaySleep":false})",
+        {{QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), session.address()},
+         {QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), system.address()},
+         {QStringLiteral("XDG_DATA_HOME"), shell.dataDir()},
+         {QStringLiteral("XDG_RUNTIME_DIR"), shell.runtimeDir()},
+         {QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-0")},
+         {QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME")}});
     const auto morvane = [&](const QStringList& arguments, QString* out = nullptr) {
-        QProcess client;
-        client.setProcessEnvironment(env);
-        client.start(kMorvane, arguments);
-        const bool done = client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit;
-        if (out)
-            *out = QString::fromUtf8(client.readAllStandardOutput());
-        return done ? client.exitCode() : -1;
+        return program.run(arguments, out);
     };
     QDBusConnection bus = session.connect(QStringLiteral("gnome-shell-test-client"));
     const auto property = [&](const QString& name) {
@@ -190,7 +163,7 @@ prefs.v1="{\"autoCheckUpdates\":false,\"countdownInMenuBar\":true,\"interval\":6
     // Known to GNOME and off ("initialized" until it was first turned on, then "inactive").
     const int state = shell.extensionInfo().value(QStringLiteral("state")).toInt();
     EXPECT_TRUE(state == 6 || state == 2) << state;
-    app.start(kMorvane, {});
+    program.start();
     ASSERT_TRUE(waitUntil([&] { return morvane({QStringLiteral("--status")}) == 0; }, 30000));
     const QString notifications = QStringLiteral(
         "JSON.stringify(Main.messageTray.getSources().flatMap(s => s.notifications.map(n => n.title + ': ' + "
@@ -302,7 +275,7 @@ prefs.v1="{\"autoCheckUpdates\":false,\"countdownInMenuBar\":true,\"interval\":6
 
     // 6. Quitting Morvane hides the indicator; the toggle starts it again.
     ASSERT_EQ(morvane({QStringLiteral("--quit")}), 0);
-    EXPECT_TRUE(app.waitForFinished(10000));
+    EXPECT_TRUE(program.app().waitForFinished(10000));
     EXPECT_TRUE(waitUntil([&] { return js(kIndicator + QStringLiteral("?.visible")) == "false"; }));
     QDBusConnection::disconnectFromBus(bus.name());
 }

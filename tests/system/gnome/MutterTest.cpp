@@ -20,8 +20,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRectF>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 
 #include <linux/input-event-codes.h>
 
@@ -357,44 +355,16 @@ TEST(MutterRefused, TheRealProgramIsNeverVerifiedAndItsDiagnosisFails) {
     HeadlessMutter mutter(bus);
     ASSERT_TRUE(mutter.ok());
 
-    QTemporaryDir home;
-    QDir().mkpath(home.filePath(QStringLiteral("morvane")));
-    QFile conf(home.filePath(QStringLiteral("morvane/morvane.conf")));
-    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-    conf.write(R"([General]
-onboarded=true
-prefs.v1="{\"autoCheckUpdates\":false,\"interval\":2,\"mode\":\"standard\",\"policy\":\"always\",\"preventDisplaySleep\":false}"
-)");
-    conf.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    const std::pair<const char*, QString> variables[] = {
-        {"DBUS_SESSION_BUS_ADDRESS", bus.address()},
-        {"XDG_CONFIG_HOME", home.path()},
-        {"XDG_RUNTIME_DIR", QFileInfo(mutter.socketPath()).absolutePath()},
-        {"WAYLAND_DISPLAY", mutter.socketPath()},
-        {"XDG_SESSION_TYPE", QStringLiteral("wayland")},
-        {"XDG_CURRENT_DESKTOP", QStringLiteral("GNOME")}};
-    for (const auto& [variable, value] : variables)
-        env.insert(QString::fromLatin1(variable), value);
-    const QString program = QStringLiteral(MORVANE_APP_BUNDLE "/bin/morvane");
-    QProcess app;
-    app.setProcessEnvironment(env);
-    app.start(program, {});
-    const auto stop = qScopeGuard([&] {
-        app.terminate();
-        app.waitForFinished(5000);
-    });
-    // `morvane arguments`: its exit code (-1 when it did not finish) and its output.
+    RealProgram program(
+        QStringLiteral(MORVANE_APP_BUNDLE "/bin/morvane"),
+        R"({"autoCheckUpdates":false,"interval":2,"mode":"standard","policy":"always","preventDisplaySleep":false})",
+        {{QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address()},
+         {QStringLiteral("XDG_RUNTIME_DIR"), QFileInfo(mutter.socketPath()).absolutePath()},
+         {QStringLiteral("WAYLAND_DISPLAY"), mutter.socketPath()},
+         {QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME")}});
+    program.start();
     const auto morvane = [&](const QString& argument, QString* out = nullptr) {
-        QProcess client;
-        client.setProcessEnvironment(env);
-        client.start(program, {argument});
-        const bool done = client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit;
-        if (out)
-            *out = QString::fromUtf8(client.readAllStandardOutput());
-        return done ? client.exitCode() : -1;
+        return program.run({argument}, out);
     };
     ASSERT_TRUE(waitUntil([&] { return morvane(QStringLiteral("--on")) == 0; }, 20000));
 
