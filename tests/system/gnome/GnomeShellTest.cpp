@@ -50,6 +50,13 @@ public:
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(QStringLiteral("cache")));
         env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+        // Morvane's desktop entry and program, as installed: the toggle starts Morvane through them.
+        env.insert(
+            QStringLiteral("XDG_DATA_DIRS"),
+            QStringLiteral(MORVANE_APP_BUNDLE "/share:") +
+                env.value(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/local/share:/usr/share")));
+        env.insert(QStringLiteral("PATH"),
+                   QStringLiteral(MORVANE_APP_BUNDLE "/bin:") + env.value(QStringLiteral("PATH")));
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.setStandardOutputFile(QProcess::nullDevice());
@@ -277,5 +284,9 @@ TEST(GnomeShell, TheExtensionIsMorvaneInTheTopBarAndInQuickSettings) {
     ASSERT_EQ(morvane({QStringLiteral("--quit")}), 0);
     EXPECT_TRUE(program.app().waitForFinished(10000));
     EXPECT_TRUE(waitUntil([&] { return js(kIndicator + QStringLiteral("?.visible")) == "false"; }));
+    js(kToggle + QStringLiteral(".emit('clicked', 1)"));
+    EXPECT_TRUE(waitUntil([&] { return property(QStringLiteral("enabled")) == QVariant(true); }, 20000));
+    EXPECT_TRUE(waitUntil([&] { return js(kIndicator + QStringLiteral("?.visible")) == "true"; }));
+    EXPECT_EQ(morvane({QStringLiteral("--quit")}), 0);
     QDBusConnection::disconnectFromBus(bus.name());
 }
