@@ -352,6 +352,8 @@ RealProgram::RealProgram(const QString& executable, const QByteArray& prefs,
     for (const auto& [name, value] : env)
         m_env.insert(name, value);
     m_app.setProcessEnvironment(m_env);
+    m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_app.setStandardOutputFile(QProcess::nullDevice());
 }
 
 RealProgram::~RealProgram() {

@@ -212,7 +212,9 @@ TEST(GnomeShell, TheExtensionIsMorvaneInTheTopBarAndInQuickSettings) {
         return first.startsWith(QStringLiteral("\"9:")) || first == QStringLiteral("\"10:00\"");
     })) << first.toStdString();
     EXPECT_TRUE(waitUntil([&] { return js(label) != first && js(label).startsWith(QStringLiteral("\"9:")); }))
-        << js(label).toStdString();
+        << js(label).toStdString() << " after " << first.toStdString()
+        << "; Morvane's label: " << property(QStringLiteral("label")).toString().toStdString()
+        << ", the extension's: " << js(kIndicator + QStringLiteral("._control.label")).toStdString();
     EXPECT_EQ(js(kIndicator + QStringLiteral("._icon.gicon.get_file().get_basename()")),
               QStringLiteral("\"morvane-on-symbolic.svg\""));
 
@@ -247,7 +249,7 @@ TEST(GnomeShell, TheExtensionIsMorvaneInTheTopBarAndInQuickSettings) {
 
     // Pictures of the top bar and the open menu, in the dark and light styles.
     const QString pictures = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
-    if (!pictures.isEmpty()) {
+    if (!pictures.isEmpty() && QDir().mkpath(pictures)) {
         ASSERT_EQ(morvane({QStringLiteral("--for"), QStringLiteral("65m")}), 0);
         js(QStringLiteral("Main.panel.statusArea.quickSettings.menu.open()"));
         waitUntil([] { return false; }, 1000);
