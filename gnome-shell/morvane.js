@@ -237,7 +237,11 @@ class MorvaneIndicator extends PanelMenu.Button {
         this._status = textItem('', 'morvane-status');
         this.menu.addMenuItem(this._status);
         this._switch = new PopupMenu.PopupSwitchMenuItem('Morvane', false);
-        this._switch.connect('toggled', () => control.toggle());
+        // GNOME 48 reports setToggleState() as a toggle too: only a change the user made switches.
+        this._switch.connect('toggled', (_item, on) => {
+            if (on !== control.enabled)
+                control.toggle();
+        });
         this.menu.addMenuItem(this._switch);
         this.menu.addMenuItem(new PopupMenu.PopupSeparatorMenuItem());
         this._updateMenu = fillMenu(this.menu, control);

@@ -219,6 +219,13 @@ TEST(GnomeShell, TheExtensionIsMorvaneInTheTopBarAndInQuickSettings) {
               QStringLiteral("\"morvane-on-symbolic.svg\""));
 
     // 4. The Quick Settings toggle switches Morvane; its menu's chips and "Preferencias…" reach it.
+    // The indicator menu's switch follows Morvane without switching it, and switches it when flipped.
+    EXPECT_EQ(js(kIndicator + QStringLiteral("._switch.state")), QStringLiteral("true"));
+    js(kIndicator + QStringLiteral("._switch.toggle()"));
+    EXPECT_TRUE(waitUntil([&] { return property(QStringLiteral("enabled")) == QVariant(false); }));
+    ASSERT_EQ(morvane({QStringLiteral("--for"), QStringLiteral("10m")}), 0);
+    EXPECT_TRUE(waitUntil([&] { return js(kToggle + QStringLiteral(".checked")) == "true"; }));
+    EXPECT_GT(property(QStringLiteral("stopAt")).toLongLong(), 0) << "the switch followed without switching";
     ASSERT_EQ(js(kToggle + QStringLiteral(".checked")), QStringLiteral("true"));
     js(kToggle + QStringLiteral(".emit('clicked', 1)"));
     EXPECT_TRUE(waitUntil([&] { return property(QStringLiteral("enabled")) == QVariant(false); }));
