@@ -261,11 +261,18 @@ TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
     EXPECT_EQ(property("stopAt").toLongLong(), at(12, 30).toMSecsSinceEpoch());
     EXPECT_EQ(property("pausedUntil").toLongLong(), 0);
 
+    // The countdown is announced when it appears, then only computed when read.
+    rig.tick();
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 2; }));
+    EXPECT_EQ(log.changes[1], (QVariantMap{{"status", QStringLiteral("Esperando inactividad · 1 min 59 s")}}));
+    rig.ticks(2);
+    EXPECT_EQ(property("status").toString(), QStringLiteral("Esperando inactividad · 1 min 57 s"));
+
     // A locked screen blocks movement: the reason is published, nothing else changes.
     rig.screenLock.locked = true;
     rig.tick();
-    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 2; }));
-    EXPECT_EQ(log.changes[1],
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 3; }));
+    EXPECT_EQ(log.changes[2],
               (QVariantMap{{"status", QStringLiteral("Pausado: pantalla bloqueada")},
                            {"blockingReason", QStringLiteral("Pausado: pantalla bloqueada")}}));
     EXPECT_EQ(property("blockingReason").toString(), QStringLiteral("Pausado: pantalla bloqueada"));
@@ -273,12 +280,12 @@ TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
     // Ticks that change only the engine's clock announce nothing: the next signal is the pause.
     rig.ticks(3);
     rig.engine->pause(600);
-    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() >= 3; }));
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() >= 4; }));
     test::waitUntil([] { return false; }, 100);
-    ASSERT_EQ(log.changes.size(), 3);
-    EXPECT_EQ(log.changes[2].value("enabled"), QVariant(false));
-    EXPECT_EQ(log.changes[2].value("blockingReason"), QVariant(QString()));
-    EXPECT_EQ(log.changes[2].value("pausedUntil").toLongLong(), rig.clock.t.addSecs(600).toMSecsSinceEpoch());
+    ASSERT_EQ(log.changes.size(), 4);
+    EXPECT_EQ(log.changes[3].value("enabled"), QVariant(false));
+    EXPECT_EQ(log.changes[3].value("blockingReason"), QVariant(QString()));
+    EXPECT_EQ(log.changes[3].value("pausedUntil").toLongLong(), rig.clock.t.addSecs(600).toMSecsSinceEpoch());
     EXPECT_EQ(property("enabled"), QVariant(false));
 }
 
@@ -328,6 +335,10 @@ TEST_F(ControlTestBase, WithoutARunningInstanceItSaysSo) {
     EXPECT_TRUE(probe.out.contains(QStringLiteral("no está en marcha")));
     EXPECT_TRUE(
         probe.out.contains(QStringLiteral("✗ Inactividad de la sesión: no se puede leer (NullIdleTime)")));
+    EXPECT_TRUE(probe.out.contains(QStringLiteral(
+        "Cambios de actividad: la sesión no los avisa (NullIdleTime); activado, Morvane lee la "
+        "inactividad cada segundo")))
+        << "the polling is stated";
 
     const Outcome help = morvane({"--help"});
     EXPECT_EQ(help.code, cli::kExitOk);

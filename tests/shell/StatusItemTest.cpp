@@ -162,9 +162,14 @@ TEST_F(StatusItemTest, IconFollowsTheFourStates) {
 
 TEST_F(StatusItemTest, LabelShowsTheCountdownOnlyWhileARunHasAnEnd) {
     EXPECT_EQ(label(), QString());
+    rig.idle.watches = true;
     rig.engine->activate(instant::plusSeconds(rig.engine->now(), 65 * 60));
     settle();
     EXPECT_EQ(label(), QStringLiteral(" 1:05:00"));
+    ASSERT_TRUE(rig.ticker.resting) << "no window open: the engine does not tick every second";
+    rig.clock.advance(1);
+    EXPECT_TRUE(test::waitUntil([&] { return label() == QStringLiteral(" 1:04:59"); }))
+        << "the label keeps its one-second update";
     rig.prefs([](Prefs& p) { p.countdownInMenuBar = false; });
     settle();
     EXPECT_EQ(label(), QString());
