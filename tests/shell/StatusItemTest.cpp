@@ -33,9 +33,12 @@ protected:
         startWatcher();
         itemBus = bus.connect(QStringLiteral("item"));
         panelBus = bus.connect(QStringLiteral("panel"));
-        auto* content = new QLabel(QStringLiteral("contenido"));
-        content->setFixedSize(310, 200);
-        popover.setContent(content);
+        popover.setContentFactory([this] {
+            ++contentsBuilt;
+            auto* content = new QLabel(QStringLiteral("contenido"));
+            content->setFixedSize(310, 200);
+            return content;
+        });
         rig.prefs([](Prefs& p) {
             p.policy = TriggerPolicy::always;
             p.interval = 5;
@@ -117,6 +120,7 @@ protected:
     QDBusConnection panelBus{QString()};
     test::Rig rig;
     Popover popover;
+    int contentsBuilt = 0;
     std::unique_ptr<StatusController> controller;
     QString service;
 };
@@ -190,10 +194,12 @@ TEST_F(StatusItemTest, ClicksOpenThePopoverAndSwitchTheEngine) {
 
     panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
     ASSERT_TRUE(test::waitUntil([&] { return !popover.isVisible(); }));
+    EXPECT_EQ(popover.content(), nullptr) << "a closed popover holds no widgets";
 
     // Right click: closes an open popover and switches.
     panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
     ASSERT_TRUE(test::waitUntil([&] { return popover.isVisible(); }));
+    EXPECT_EQ(contentsBuilt, 2) << "built again on opening";
     panelCall(kItemInterface, QStringLiteral("ContextMenu"), {400, 30});
     EXPECT_TRUE(test::waitUntil([&] { return !popover.isVisible() && rig.engine->enabled(); }));
 
