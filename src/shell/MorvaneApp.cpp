@@ -188,6 +188,10 @@ int runApplication(const QStringList& arguments) {
                                   [] { QCoreApplication::quit(); }},
         QDBusConnection::sessionBus());
     shell.status->setup();
+    // The first content is built once the tray item is on its way to the panel: built on the first
+    // click, it would load the font configuration then and the popover would come a few hundred
+    // milliseconds late. Later ones are built on opening (a few milliseconds).
+    QTimer::singleShot(0, shell.popover, [] { shell.popover->prepare(); });
     shell.service->onOpenPopover = [] { shell.status->toggle(QPoint()); };
 
     // 5. The first launch opens the settings window once.

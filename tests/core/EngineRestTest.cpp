@@ -141,23 +141,6 @@ TEST(EngineRest, OnAndUnwatchedItWakesForMovementsReadBacksAndActivityEdgesOnly)
     EXPECT_FALSE(rig.ticker.resting) << "a source that cannot watch is read every second";
 }
 
-TEST(EngineRest, WhenIdleTheMovementComesAtTheThresholdAndInputPostponesIt) {
-    Watching rig;
-    rig.prefs([](Prefs& p) { p.policy = TriggerPolicy::whenIdle; });
-    rig.idle.userInput();
-    alarm(rig);
-    EXPECT_EQ(rig.engine->status(), "Esperando inactividad · 59 s");
-    EXPECT_EQ(rig.ticker.restUntil, at(rig, 59));
-    rig.clock.advance(30);
-    rig.idle.userInput();
-    rig.idle.edge();
-    EXPECT_EQ(rig.engine->status(), "Esperando inactividad · 1 min");
-    EXPECT_EQ(rig.ticker.restUntil, at(rig, 60)) << "the threshold moves with the input";
-    alarm(rig);
-    EXPECT_EQ(rig.jiggler.movements.size(), 1u);
-    EXPECT_EQ(rig.jiggler.movements[0].at, rig.clock.t);
-}
-
 // The conditions judged once the movement is due decide as an engine that judges them every second.
 TEST(EngineRest, ConditionsJudgedAtMovementTimeDecideAsATickingEngine) {
     const std::vector<std::tuple<const char*, std::function<void(FakeMachine&, Prefs&)>, QString>> cases{
