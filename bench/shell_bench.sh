@@ -3,8 +3,9 @@
 # with a one-second timer), side by side on one private X server and bus:
 #   start → item registered with a StatusNotifierWatcher, start → icon docked in trayer,
 #   RSS, PSS and anonymous memory after 30 s, threads, CPU milliseconds a minute and context
-#   switches a second with the engine off, off after the settings window was opened and closed,
-#   and on (zen, every 60 s), left click → popover shown.
+#   switches a second with the engine off, off after the settings window and the popover were
+#   opened and closed, and on (zen, every 60 s), left click → popover shown, and in when-idle mode
+#   the delay of the first movement after the idle threshold.
 # Usage: bash bench/shell_bench.sh [BUILD_DIR]   (default build/release; needs the release build)
 set -euo pipefail
 
@@ -23,12 +24,15 @@ with_window_manager=1
 source "$here/bench/session.sh"
 
 # A settings file for each program run: not a first launch; `on` switches the engine on in zen mode.
-config() { # dir on
+config() { # dir on|idle|off
     mkdir -p "$1/morvane"
     {
         echo "[General]"
         echo "onboarded=true"
-        if [ "$2" = on ]; then
+        if [ "$2" = idle ]; then
+            echo "prefs.v1=\"{\\\"mode\\\":\\\"zen\\\",\\\"interval\\\":10,\\\"policy\\\":\\\"whenIdle\\\",\\\"restoreState\\\":true,\\\"autoCheckUpdates\\\":false}\""
+            echo "state.v1=1, 0, 0, 0, 0, 0, 0, 0"
+        elif [ "$2" = on ]; then
             echo "prefs.v1=\"{\\\"mode\\\":\\\"zen\\\",\\\"interval\\\":60,\\\"policy\\\":\\\"always\\\",\\\"restoreState\\\":true,\\\"autoCheckUpdates\\\":false}\""
             echo "state.v1=1, 0, 0, 0, 0, 0, 0, 0"
         else
@@ -119,17 +123,30 @@ settings_opened_and_closed() { # config-home
     return 1
 }
 
-steady() { # label engine-state [settings] → one line of figures for the app and the floor, run together
+# Opens the popover of the running app (a second start shows it) and closes it with Escape.
+popover_opened_and_closed() { # config-home
+    XDG_CONFIG_HOME="$1" "$app"
+    for _ in $(seq 200); do
+        xdotool search --onlyvisible --name '^Morvane$' >/dev/null 2>&1 && break
+        sleep 0.05
+    done
+    sleep 1
+    xdotool key Escape
+    sleep 0.5
+}
+
+steady() { # label engine-state [used] → one line of figures for the app and the floor, run together
     config "$work/steady-$2" "$2"
     XDG_CONFIG_HOME="$work/steady-$2" "$app" >/dev/null 2>&1 &
     local a=$!
     "$floor" >/dev/null 2>&1 &
     local f=$!
     pids+=($a $f)
-    if [ "${3:-}" = settings ]; then
+    if [ "${3:-}" = used ]; then
         sleep 3
         settings_opened_and_closed "$work/steady-$2"
-        sleep 27
+        popover_opened_and_closed "$work/steady-$2"
+        sleep 25
     else
         sleep 30
     fi
@@ -162,9 +179,38 @@ click_to_popover() {
     local w h x y
     read -r w h x y < <(icon_window | awk -F'[x+]' '{print $1, $2, $3, $4}')
     for _ in 1 2 3 4 5; do
-        out+=("$("$clicker" $((x + w / 2)) $((y + h / 2)))")
+        # A click lost before the icon listens would otherwise wait for a map forever.
+        out+=("$(timeout 10 "$clicker" $((x + w / 2)) $((y + h / 2)) || echo lost)")
         xdotool key Escape
         sleep 0.5
+    done
+    kill $a; wait $a 2>/dev/null || true
+    echo "${out[*]}"
+}
+
+# --- when-idle mode: the first movement after the idle threshold -----------------------------------
+# The user's last input (an XTest motion) and the status announcing the movement on the bus; the
+# delay is the time between them less the 10-s interval.
+idle_threshold_delay() {
+    config "$work/idle" idle
+    dbus-monitor "type='signal',path='/app/morvane/Morvane',member='PropertiesChanged'" 2>/dev/null |
+        while IFS= read -r line; do echo "$(now_ms) $line"; done >"$work/signals" &
+    pids+=($!)
+    XDG_CONFIG_HOME="$work/idle" "$app" >/dev/null 2>&1 &
+    local a=$! out=() seen input stamp
+    pids+=($a)
+    sleep 3
+    # "Trabajando · movió recién": "movi" is in no other status line.
+    moved() { grep -ac "movi" "$work/signals" || true; }
+    for _ in 1 2 3; do
+        # Input within 1.5 s of a movement counts as the movement's own: keep clear of the last one.
+        sleep 2
+        seen=$(moved)
+        input=$(now_ms)
+        xdotool mousemove_relative -- 1 1
+        for _ in $(seq 400); do [ "$(moved)" -gt "$seen" ] && break; sleep 0.05; done
+        stamp=$(grep -a "movi" "$work/signals" | tail -1 | cut -d' ' -f1)
+        out+=($((stamp - input - 10000)))
     done
     kill $a; wait $a 2>/dev/null || true
     echo "${out[*]}"
@@ -178,10 +224,12 @@ echo "| start → item registered (SNI), median of 3 | $(median "${sni_app[@]}")
 echo "| start → icon docked (trayer), median of 3 | $(median "${dock_app[@]}") ms | $(median "${dock_floor[@]}") ms |"
 clicks=$(click_to_popover)
 echo "| left click → popover mapped (XTest click to MapNotify, median of 5) | $(median $clicks) ms | — |"
+delays=$(idle_threshold_delay)
+echo "| when idle: first movement after the threshold (last input + 10 s to the status signal, median of 3) | $(median $delays) ms | — |"
 echo
 echo "| Engine | RSS | PSS | anonymous | threads | CPU ms / min | context switches / s |"
 echo "|---|---|---|---|---|---|---|"
 echo "(Morvane / floor)"
 steady off off
-steady "off, settings window opened and closed" off settings
+steady "off, settings window and popover opened and closed" off used
 steady "on (zen, 60 s)" on

@@ -64,6 +64,12 @@ bool ActivityCheck::due(const Instant& now) const {
            !(instant::secondsBetween(m_recent.back().movedAt, now) < kReadAfter);
 }
 
+OptInstant ActivityCheck::readBackAt() const {
+    if (m_recent.empty() || m_recent.back().outcome != Readback::Outcome::pending)
+        return std::nullopt;
+    return instant::plusSeconds(m_recent.back().movedAt, 2 * kReadAfter);
+}
+
 bool ActivityCheck::readBack(const Instant& now, std::optional<double> idle) {
     if (m_recent.empty() || m_recent.back().outcome != Readback::Outcome::pending)
         return false;

@@ -68,6 +68,8 @@ public:
 
     // Whether a read at `now` would judge the pending movement (too early reads wait).
     bool due(const Instant& now) const;
+    // When the pending movement is best read back (a second after it), or nothing when none waits.
+    OptInstant readBackAt() const;
     // Judges the pending movement with the idle time read at `now` (nothing: no idle time).
     // Answers whether verdict() or lastVerified() changed.
     bool readBack(const Instant& now, std::optional<double> idle);

@@ -65,17 +65,26 @@ void Engine::start() {
     restore();
 
     QPointer<Engine> self(this);
-    m_ports.lockEvents.subscribe(
-        [self] {
-            if (!self)
-                return;
-            self->m_lockedByNote = true;
+    // A resting engine that is on looks at the conditions when the screen locks or unlocks, rather
+    // than at the next movement: a lock blocks at once, an unlock lets a blocked movement happen.
+    const auto lockChanged = [self](bool locked) {
+        if (!self)
+            return;
+        self->m_lockedByNote = locked;
+        if (locked)
             self->m_lockNoteAt = self->readClock();
-        },
-        [self] {
-            if (self)
-                self->m_lockedByNote = false;
-        });
+        if (self->m_resting && self->m_enabled) {
+            self->m_judgeNext = true;
+            self->tick();
+        }
+    };
+    m_ports.lockEvents.subscribe([lockChanged] { lockChanged(true); }, [lockChanged] { lockChanged(false); });
+    // The user's activity edges move the last input, and with it the status line and, in
+    // when-idle mode, the next movement.
+    m_ports.idle.watch([self] {
+        if (self && self->m_resting && self->m_enabled)
+            self->tick();
+    });
 
     // Both subscriptions deliver the current value now and then only values that differ from
     // the previous delivery.

@@ -18,8 +18,14 @@ namespace morvane {
 class SettingsStore;
 
 // The one state machine of the application: the on/off switch, timers, pauses, planned runs,
-// daily schedules, the one-second tick that decides whether to move, the status line and the
-// persisted run state. Main thread only.
+// daily schedules, the tick that decides whether to move, the status line and the persisted run
+// state. Main thread only.
+//
+// The tick comes every second while a window shows the engine's values. Otherwise it comes only
+// when something can change: off, at the next planned instant (nextWakeWhileOff()); on, at the
+// next movement or timer edge (nextWakeWhileOn()), at the user's activity edges the idle source
+// watches, and at the screen's lock and unlock. An idle source that cannot watch keeps the
+// engine ticking every second while on.
 class Engine final : public QObject {
     Q_OBJECT
 public:
@@ -60,14 +66,21 @@ public:
     // Performs one movement at `now` (also the settings window's "try now" button).
     void doJiggle(const Instant& now);
 
-    // Whether a window shows the engine's live values. While it is off and unwatched the engine
-    // rests: no tick until nextWakeWhileOff(), a switch-on or a window opening, which brings what
-    // the views show up to date at once.
+    // Whether a window shows the engine's live values. While it is unwatched the engine rests
+    // between the instants that matter (see the class comment); a window opening brings what the
+    // views show up to date at once.
     void setWatched(bool watched);
     // The next instant at which an engine that is off has something to do: a planned start, the
     // end of a pause, a schedule starting or ending (looked at again at least every ten minutes).
     // Nothing when none is coming.
     OptInstant nextWakeWhileOff() const;
+    // The next instant at which an engine that is on and unwatched has something to do: the next
+    // movement (or, while blocked, the next look at the conditions), the read-back of the last
+    // movement, the timer's end, and what nextWakeWhileOff() names.
+    OptInstant nextWakeWhileOn() const;
+    // Whether the engine, on and unwatched, rests between the instants that matter rather than
+    // ticking every second: its idle source watches the user's activity edges.
+    bool restsWhileOn() const { return m_ports.idle.canWatch(); }
 
     // Published state.
     bool enabled() const { return m_enabled; }
@@ -76,7 +89,18 @@ public:
     const OptInstant& plannedStopAt() const { return m_plannedStopAt; }
     const OptInstant& pausedUntil() const { return m_pausedUntil; }
     const Instant& now() const { return m_now; }
-    const QString& status() const { return m_status; }
+    // The status line as of now: its fixed part, then the countdown it carries, if any, computed
+    // from the current time ("Activo · próximo en 42 s").
+    QString status() const;
+    // What the status line says without its countdown: it changes with the state (on/off, a
+    // blocking reason, "Activo", "Trabajando", "Esperando inactividad"), not with the time.
+    enum class Countdown { none, nextMovement, idleWait };
+    struct StatusForm {
+        QString text;
+        Countdown countdown = Countdown::none;
+        bool operator==(const StatusForm&) const = default;
+    };
+    const StatusForm& statusForm() const { return m_status; }
     bool blocked() const { return m_blocked; }
     const OptInstant& lastJiggle() const { return m_lastJiggle; }
     qint64 jiggleCount() const { return m_jiggleCount; }
@@ -144,7 +168,15 @@ private:
             m_dirty = true;
         }
     }
-    void setStatus(const QString& status) { publish(m_status, status); }
+    void setStatus(const QString& text, Countdown countdown = Countdown::none) {
+        publish(m_status, StatusForm{text, countdown});
+    }
+    // When the movement is due: the next movement's instant, and in when-idle mode not before the
+    // user has been idle for the interval.
+    Instant movementDueAt() const;
+    // Whether this tick of an engine that is on looks at the conditions: every tick while ticking
+    // every second, else once the movement (or the next look while blocked) is due.
+    bool judgesConditions(const Instant& now);
 
     SettingsStore& m_store;
     EnginePorts m_ports;
@@ -156,7 +188,7 @@ private:
     OptInstant m_plannedStopAt;
     OptInstant m_pausedUntil;
     Instant m_now;
-    QString m_status = QStringLiteral("Apagado");
+    StatusForm m_status{QStringLiteral("Apagado")};
     bool m_blocked = false;
     OptInstant m_lastJiggle;
     qint64 m_jiggleCount = 0;
@@ -197,6 +229,10 @@ private:
     bool m_quitting = false; // the run state stays as the tick before the quit wrote it
     bool m_watched = false;
     bool m_resting = false;
+    // While blocked and resting, when the conditions are looked at again.
+    Instant m_judgeAt;
+    // A lock or unlock came: the next tick looks at the conditions whenever it comes.
+    bool m_judgeNext = false;
 };
 
 } // namespace morvane

@@ -19,6 +19,12 @@ OptInstant earliest(const OptInstant& a, const OptInstant& b) {
     return *a < *b ? a : b;
 }
 
+OptInstant notOverdue(const OptInstant& next, const Instant& now) {
+    if (next && !(*next > now))
+        return instant::plusSeconds(now, kOverdueRetry);
+    return next;
+}
+
 } // namespace
 
 OptInstant Engine::nextWakeWhileOff() const {
@@ -33,9 +39,19 @@ OptInstant Engine::nextWakeWhileOff() const {
         if (edge)
             next = earliest(next, earliest(edge, instant::plusSeconds(now, kLongestRest)));
     }
-    if (next && !(*next > now))
-        return instant::plusSeconds(now, kOverdueRetry);
-    return next;
+    return notOverdue(next, now);
+}
+
+OptInstant Engine::nextWakeWhileOn() const {
+    const Instant now = m_ports.clock.now();
+    OptInstant next = earliest(nextWakeWhileOff(), m_stopAt);
+    next = earliest(next, m_activity.readBackAt());
+    next = earliest(next, OptInstant(m_blocked ? m_judgeAt : movementDueAt()));
+    // Switched on since the last tick: a second later the tick puts the countdown on the status
+    // line, as it does on an engine that ticks every second.
+    if (m_status == StatusForm{QStringLiteral("Activo")})
+        next = earliest(next, instant::plusSeconds(now, kOverdueRetry));
+    return notOverdue(next, now);
 }
 
 void Engine::setWatched(bool watched) {
@@ -54,18 +70,19 @@ void Engine::setWatched(bool watched) {
 void Engine::planTicks() {
     if (!m_started || m_quitting)
         return;
-    if (m_enabled || m_watched) {
+    if (m_watched || (m_enabled && !restsWhileOn())) {
         if (m_resting)
             wakeFromRest();
         return;
     }
     // Nothing ticks during the rest to save the run state an operation just changed.
     persist();
-    // The meter's next sample spans the whole rest; the average starts again from it.
-    if (!m_resting)
+    // Off, nothing judges the load until the engine is on again; on, the next judgement measures
+    // it over the whole rest.
+    if (!m_resting && !m_enabled)
         publish(m_cpuUsage, std::optional<double>());
     m_resting = true;
-    m_ports.ticker.rest(nextWakeWhileOff());
+    m_ports.ticker.rest(m_enabled ? nextWakeWhileOn() : nextWakeWhileOff());
 }
 
 void Engine::wakeFromRest() {

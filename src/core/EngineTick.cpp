@@ -5,7 +5,9 @@
 #include "Fmt.h"
 #include "SettingsStore.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace morvane {
 
@@ -17,6 +19,9 @@ constexpr double kOwnInputAfter = 1.5;
 constexpr double kLockNoteGrace = 5.0;
 constexpr double kDiskCacheSeconds = 5.0;
 constexpr double kPermissionRetry = 5.0;
+// While blocked and resting, the conditions are looked at again after the interval, and at least
+// this often; a lock or unlock brings the look forward.
+constexpr double kBlockedRetry = 60;
 // The one-second timer fires a few milliseconds late by varying amounts. A movement due 2 s after
 // the previous one must not slip to the tick after next because this tick came 1 ms "early"
 // relative to the last one: that would stretch the gap by a whole second.
@@ -91,8 +96,13 @@ bool Engine::tickBody(const Instant& now) {
         m_lastUserInput = inputAt;
     publish(m_userIdle, instant::secondsBetween(m_lastUserInput, now));
 
-    if (const auto sample = m_ports.cpu.sample())
-        publish(m_cpuUsage, std::optional<double>(0.25 * *sample + 0.75 * m_cpuUsage.value_or(*sample)));
+    // The load since the previous sample: over the last second while ticking every second, over
+    // the whole wait when the conditions are judged after a rest.
+    const bool judge = m_enabled && judgesConditions(now);
+    if (judge || m_watched || !restsWhileOn()) {
+        if (const auto sample = m_ports.cpu.sample())
+            publish(m_cpuUsage, sample);
+    }
 
     // Truncation toward zero, as the division below expects for instants before 1970 too.
     const qint64 wholeSeconds = now.toMSecsSinceEpoch() / 1000;
@@ -104,15 +114,21 @@ bool Engine::tickBody(const Instant& now) {
         return true;
     }
 
-    if (const auto reason = blockingReason()) {
-        publish(m_blocked, true);
-        setStatus(*reason);
-        return true;
+    if (judge) {
+        if (const auto reason = blockingReason()) {
+            publish(m_blocked, true);
+            setStatus(*reason);
+            m_judgeAt =
+                instant::plusSeconds(now, prefs.interval > 1 ? std::min(prefs.interval, kBlockedRetry) : 1.0);
+            return true;
+        }
+        publish(m_blocked, false);
+    } else if (m_blocked) {
+        return true; // the reason stands until the conditions are looked at again
     }
-    publish(m_blocked, false);
 
     if (prefs.policy == TriggerPolicy::whenIdle && m_userIdle < prefs.interval) {
-        setStatus(QStringLiteral("Esperando inactividad · ") + Fmt::duration(prefs.interval - m_userIdle));
+        setStatus(QStringLiteral("Esperando inactividad"), Countdown::idleWait);
         return true;
     }
     if (!(now < instant::plusSeconds(m_nextJiggleAt, -kDueSlack))) {
@@ -120,9 +136,38 @@ bool Engine::tickBody(const Instant& now) {
         return true;
     }
     const bool movedSinceInput = m_lastJiggle && *m_lastJiggle > m_lastUserInput;
-    setStatus((movedSinceInput ? QStringLiteral("Trabajando") : QStringLiteral("Activo")) +
-              QStringLiteral(" · próximo en ") + Fmt::duration(instant::secondsBetween(now, m_nextJiggleAt)));
+    setStatus(movedSinceInput ? QStringLiteral("Trabajando") : QStringLiteral("Activo"),
+              Countdown::nextMovement);
     return true;
+}
+
+Instant Engine::movementDueAt() const {
+    const Prefs& p = m_store.p();
+    if (p.policy == TriggerPolicy::whenIdle)
+        return std::max(m_nextJiggleAt, instant::plusSeconds(m_lastUserInput, p.interval));
+    return m_nextJiggleAt;
+}
+
+bool Engine::judgesConditions(const Instant& now) {
+    if (std::exchange(m_judgeNext, false) || m_watched || !restsWhileOn())
+        return true;
+    return !(now < instant::plusSeconds(m_blocked ? m_judgeAt : movementDueAt(), -kDueSlack));
+}
+
+QString Engine::status() const {
+    switch (m_status.countdown) {
+    case Countdown::none:
+        break;
+    case Countdown::nextMovement:
+        return m_status.text + QStringLiteral(" · próximo en ") +
+               Fmt::duration(std::max(0.0, instant::secondsBetween(m_ports.clock.now(), m_nextJiggleAt)));
+    case Countdown::idleWait: {
+        const double idle = instant::secondsBetween(m_lastUserInput, m_ports.clock.now());
+        return m_status.text + QStringLiteral(" · ") +
+               Fmt::duration(std::max(0.0, m_store.p().interval - idle));
+    }
+    }
+    return m_status.text;
 }
 
 bool Engine::isOwnInput(const Instant& t) const {

@@ -2,7 +2,7 @@
 
 // The small interfaces through which the engine reaches the machine. Each has one Linux adapter
 // in src/system and one fake in the tests. All are called on the main thread and must answer
-// promptly: the engine calls them from its one-second tick.
+// promptly: the engine calls them from its tick.
 
 #include "Instant.h"
 #include "Prefs.h"
@@ -36,6 +36,13 @@ public:
     // Whether idleSeconds() reflects the session's idle time now; false means "cannot tell" (a
     // session without an idle source, or one that has not answered yet). Never blocks.
     virtual bool available() = 0;
+    // Whether the source tells of the user's activity edges by itself (see watch()). Without that
+    // an engine that follows the user's input has to read idleSeconds() every second.
+    virtual bool canWatch() { return false; }
+    // Calls `edge` on the main thread each time the session turns idle (no input for about a
+    // second) or active again, for as long as the source lives; idleSeconds() then answers for the
+    // new state. A later call replaces the callback.
+    virtual void watch(std::function<void()> edge) { (void)edge; }
 };
 
 class AccessibilityTrust {

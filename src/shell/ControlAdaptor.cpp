@@ -166,8 +166,9 @@ QString ControlAdaptor::Diagnose(const QDBusMessage& call) {
 }
 
 ControlAdaptor::Published ControlAdaptor::published() const {
-    return {enabled(),        status(),   stopAt(),       pausedUntil(), startAt(),
-            blockingReason(), verified(), lastVerified(), icon(),        label()};
+    // The status line's form, not its countdown: a script reading `status` gets the present one.
+    return {enabled(),        m_engine.statusForm(), stopAt(),       pausedUntil(), startAt(),
+            blockingReason(), verified(),            lastVerified(), icon(),        label()};
 }
 
 void ControlAdaptor::announceChanges() {
@@ -184,7 +185,8 @@ void ControlAdaptor::announceChanges() {
             changed.insert(name, QVariant::fromValue(after));
     };
     note(contract::kEnabled, m_published.enabled, now.enabled);
-    note(contract::kStatus, m_published.status, now.status);
+    if (!(m_published.status == now.status))
+        changed.insert(contract::kStatus, status());
     note(contract::kStopAt, m_published.stopAt, now.stopAt);
     note(contract::kPausedUntil, m_published.pausedUntil, now.pausedUntil);
     note(contract::kStartAt, m_published.startAt, now.startAt);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppActions.h"
+#include "Engine.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -13,12 +14,13 @@ namespace morvane {
 
 class AppService;
 class Clock;
-class Engine;
 class SettingsStore;
 
 // The running program's scriptable interface, on the object AppService exports: switching, timers,
 // pauses, the popover, the settings window and quitting, and the engine's published state as
-// read-only properties announced through org.freedesktop.DBus.Properties.PropertiesChanged.
+// read-only properties announced through org.freedesktop.DBus.Properties.PropertiesChanged. The
+// status line is computed when read; it is announced when its form changes (see
+// Engine::statusForm()), not for each second of its countdown.
 // Every method calls the engine operation the popover's control for it calls. Instants are
 // milliseconds since 1970 (UTC), 0 when absent. Bad arguments answer InvalidArgs and change nothing.
 class ControlAdaptor final : public QDBusAbstractAdaptor {
@@ -86,7 +88,7 @@ private:
     // The properties as last announced.
     struct Published {
         bool enabled = false;
-        QString status;
+        Engine::StatusForm status;
         qlonglong stopAt = 0;
         qlonglong pausedUntil = 0;
         qlonglong startAt = 0;

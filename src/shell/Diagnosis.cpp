@@ -166,6 +166,16 @@ DiagnosisLine idleSource(bool available, const QString& adapter) {
                                    .arg(adapter));
 }
 
+DiagnosisLine idleWatch(bool canWatch, const QString& adapter) {
+    if (canWatch)
+        return line(Mark::ok, QStringLiteral("Cambios de actividad: los avisa la sesión (%1); activado y sin "
+                                             "ventanas abiertas, Morvane solo despierta cuando algo cambia")
+                                  .arg(adapter));
+    return line(Mark::note, QStringLiteral("Cambios de actividad: la sesión no los avisa (%1); activado, "
+                                           "Morvane lee la inactividad cada segundo")
+                                .arg(adapter));
+}
+
 DiagnosisLine inputPermission(bool trusted, JiggleMode mode, const QString& adapter) {
     if (trusted)
         return line(Mark::ok, QStringLiteral("Permiso para mover el puntero: concedido (%1)").arg(adapter));
@@ -264,6 +274,7 @@ void gatherDiagnosis(const DiagnosisSources& sources, std::function<void(const D
         report.lines = {sessionLine(sources.ports),
                         adaptersLine(sources.ports),
                         diagnosis::idleSource(ports.idle.available(), choices.idle),
+                        diagnosis::idleWatch(ports.idle.canWatch(), choices.idle),
                         diagnosis::inputPermission(ports.trust.trusted(), p.mode, choices.trust),
                         diagnosis::movements(running ? sources.engine->activityCheck() : nothing, running,
                                              sources.clock.now(), sources.clock.timeZone()),

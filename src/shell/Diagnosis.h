@@ -44,6 +44,8 @@ struct DiagnosisReport {
 // The individual findings, from values alone.
 namespace diagnosis {
 DiagnosisLine idleSource(bool available, const QString& adapter);
+// Whether the idle source tells of the user's activity edges, or Morvane, on, reads it every second.
+DiagnosisLine idleWatch(bool canWatch, const QString& adapter);
 DiagnosisLine inputPermission(bool trusted, JiggleMode mode, const QString& adapter);
 // `running` false: no engine has moved in this process.
 DiagnosisLine movements(const ActivityCheck& check, bool running, const Instant& now, const QTimeZone& zone);

@@ -33,11 +33,15 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <malloc.h>
+
 namespace morvane {
 
 namespace {
 
 const QString kOnboardedKey = QStringLiteral("onboarded");
+// Long enough for the closed window's widgets to be deleted (Qt deletes them from the event loop).
+constexpr int kTrimDelayMs = 1000;
 
 // Everything the running application holds, created once and kept until the process ends.
 struct Shell {
@@ -160,14 +164,23 @@ int runApplication(const QStringList& arguments) {
         return new MenuView(engine, store, updater, clock, MenuView::defaultQuick(), actions, shell.popover);
     });
 
-    // While a window shows the engine's live values it ticks every second, also when off.
+    // While a window shows the engine's live values it ticks every second, also when off. Once the
+    // last one has closed and its widgets are gone, the heap they used goes back to the system.
+    static QTimer trim;
+    trim.setSingleShot(true);
+    trim.setInterval(kTrimDelayMs);
+    QObject::connect(&trim, &QTimer::timeout, [] { malloc_trim(0); });
     const auto watch = [] {
-        Engine::shared().setWatched(shell.popover->isVisible() || shell.settings->window());
+        const bool open = shell.popover->isVisible() || shell.settings->window();
+        Engine::shared().setWatched(open);
+        if (open)
+            trim.stop();
+        else
+            trim.start();
     };
     QObject::connect(shell.popover, &Popover::shown, shell.popover, watch);
     QObject::connect(shell.popover, &Popover::closed, shell.popover, watch);
-    QObject::connect(shell.settings.get(), &SettingsWindow::openChanged, shell.settings.get(),
-                     [](bool open) { Engine::shared().setWatched(open || shell.popover->isVisible()); });
+    QObject::connect(shell.settings.get(), &SettingsWindow::openChanged, shell.settings.get(), watch);
 
     // 2. The engine, 3. the updater, 4. the tray item.
     engine.start();
@@ -178,7 +191,9 @@ int runApplication(const QStringList& arguments) {
                                   [] { QCoreApplication::quit(); }},
         QDBusConnection::sessionBus());
     shell.status->setup();
-    // The popover's content is built once the tray item is on its way to the panel.
+    // The first content is built once the tray item is on its way to the panel: built on the first
+    // click, it would load the font configuration then and the popover would come a few hundred
+    // milliseconds late. Later ones are built on opening (a few milliseconds).
     QTimer::singleShot(0, shell.popover, [] { shell.popover->prepare(); });
     shell.service->onOpenPopover = [] { shell.status->toggle(QPoint()); };
     // On GNOME without a tray, the top bar's Morvane is the extension: say how to turn it on. The

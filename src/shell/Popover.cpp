@@ -154,6 +154,13 @@ void Popover::showEvent(QShowEvent* event) {
 void Popover::hideEvent(QHideEvent* event) {
     grabInput(false);
     QWidget::hideEvent(event);
+    if (m_content && m_makeContent) {
+        // Later: the close may come from one of the content's own buttons.
+        layout()->removeWidget(m_content);
+        m_content->hide();
+        m_content->deleteLater();
+        m_content = nullptr;
+    }
     Q_EMIT closed();
 }
 

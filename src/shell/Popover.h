@@ -22,8 +22,9 @@ public:
     // Hosts `content` (taking ownership); its size hint decides the popover's size.
     void setContent(QWidget* content);
     QWidget* content() const { return m_content; }
-    // Builds the content with `make` when it is first needed (showAt or prepare), so that start-up
-    // does not wait for it.
+    // Builds the content with `make` each time it is needed (showAt or prepare), so that start-up
+    // does not wait for it; content built so is released when the popover closes, so that a
+    // process with no window open holds none of its widgets.
     void setContentFactory(std::function<QWidget*()> make);
     // Builds the content now, if it is still to be built.
     void prepare();

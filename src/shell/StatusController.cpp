@@ -98,6 +98,15 @@ void StatusController::setup() {
     m_state = trayState(m_engine);
     m_title = title();
     m_tipKey = toolTipKey();
+    m_labelTicks.setInterval(1000);
+    connect(&m_labelTicks, &QTimer::timeout, this, [this] {
+        QString next = title();
+        if (next == m_title)
+            return;
+        m_title = std::move(next);
+        showInHost();
+    });
+    followLabel(m_title);
     chooseHost();
 }
 
@@ -170,6 +179,7 @@ void StatusController::refresh() {
     QString newTitle = title();
     QString tipKey = toolTipKey();
     const bool tipChanged = tipKey != m_tipKey;
+    followLabel(newTitle);
     if (state == m_state && newTitle == m_title && !tipChanged)
         return;
     m_state = state;
@@ -188,7 +198,14 @@ QString StatusController::countdown(const Instant& now) const {
 }
 
 QString StatusController::title() const {
-    return countdown(m_engine.now());
+    return countdown(m_clock.now());
+}
+
+void StatusController::followLabel(const QString& title) {
+    if (title.isEmpty())
+        m_labelTicks.stop();
+    else if (!m_labelTicks.isActive())
+        m_labelTicks.start();
 }
 
 QString StatusController::stateWords() const {

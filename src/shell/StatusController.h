@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -75,6 +76,9 @@ private:
     // The countdown to the timer's end at `now` (" 1:05:00"), or nothing.
     QString countdown(const Instant& now) const;
     QString title() const;
+    // Runs the label's one-second update while the label shows a countdown (`title` not empty):
+    // the engine does not tick every second while no window is open.
+    void followLabel(const QString& title);
     // The tooltip's first words: "Apagado", "Activo" or the reason movement is held.
     QString stateWords() const;
     // Whether the session registers the movements, with the age of the last registered one.
@@ -98,6 +102,7 @@ private:
     bool m_setUp = false;
     TrayState m_state = TrayState::off;
     QString m_title;
+    QTimer m_labelTicks;
     QString m_tipKey;
 };
 

@@ -58,10 +58,14 @@ public:
         return answers ? std::max(0.0, instant::secondsBetween(lastInput, clock.now())) : 0.0;
     }
     bool available() override { return answers; }
+    bool canWatch() override { return watches; }
+    void watch(std::function<void()> callback) override { edge = std::move(callback); }
     void userInput() { lastInput = clock.now(); }
     const FakeClock& clock;
     Instant lastInput;
-    bool answers = true; // false: a session without an idle source
+    bool answers = true;  // false: a session without an idle source
+    bool watches = false; // true: the source tells of activity edges (the test calls `edge`)
+    std::function<void()> edge;
     int reads = 0;
 };
 

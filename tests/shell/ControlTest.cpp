@@ -253,43 +253,55 @@ TEST_F(ControlTest, PropertiesAndTheirChangeSignals) {
         contract::kName, contract::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"), &log, SLOT(changed(QString, QVariantMap, QStringList))));
 
+    // Without the panel's countdown first: the status line's own countdown is never announced.
+    rig.prefs([](Prefs& p) { p.countdownInMenuBar = false; });
     rig.engine->activate(at(12, 30));
     ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 1; }));
     EXPECT_EQ(log.changes[0], (QVariantMap{{"enabled", true},
                                            {"status", QStringLiteral("Activo")},
                                            {"stopAt", at(12, 30).toMSecsSinceEpoch()},
-                                           {"icon", QStringLiteral("on")},
-                                           {"label", QStringLiteral("30:00")}}));
+                                           {"icon", QStringLiteral("on")}}));
     EXPECT_EQ(property("stopAt").toLongLong(), at(12, 30).toMSecsSinceEpoch());
     EXPECT_EQ(property("pausedUntil").toLongLong(), 0);
 
-    // A locked screen blocks movement: the reason and the icon are published, the countdown goes on.
-    rig.screenLock.locked = true;
+    // The countdown is announced when it appears, then only computed when read.
     rig.tick();
     ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 2; }));
-    EXPECT_EQ(log.changes[1],
+    EXPECT_EQ(log.changes[1], (QVariantMap{{"status", QStringLiteral("Esperando inactividad · 1 min 59 s")}}));
+    rig.ticks(2);
+    EXPECT_EQ(property("status").toString(), QStringLiteral("Esperando inactividad · 1 min 57 s"));
+
+    // A locked screen blocks movement: the reason and the icon are published, nothing else changes.
+    rig.screenLock.locked = true;
+    rig.tick();
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() == 3; }));
+    EXPECT_EQ(log.changes[2],
               (QVariantMap{{"status", QStringLiteral("Pausado: pantalla bloqueada")},
                            {"blockingReason", QStringLiteral("Pausado: pantalla bloqueada")},
-                           {"icon", QStringLiteral("blocked")},
-                           {"label", QStringLiteral("29:59")}}));
+                           {"icon", QStringLiteral("blocked")}}));
     EXPECT_EQ(property("blockingReason").toString(), QStringLiteral("Pausado: pantalla bloqueada"));
 
-    // Ticks that change only the engine's clock announce only the countdown; then the pause.
+    // Ticks that change only the engine's clock announce nothing: the next signal is the pause.
     rig.ticks(3);
     rig.engine->pause(600);
-    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() >= 6; }));
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() >= 4; }));
     test::waitUntil([] { return false; }, 100);
-    ASSERT_EQ(log.changes.size(), 6);
-    EXPECT_EQ(log.changes[4], (QVariantMap{{"label", QStringLiteral("29:56")}}));
-    EXPECT_EQ(log.changes[5].value("enabled"), QVariant(false));
-    EXPECT_EQ(log.changes[5].value("blockingReason"), QVariant(QString()));
-    EXPECT_EQ(log.changes[5].value("icon"), QVariant(QStringLiteral("off")));
-    EXPECT_EQ(log.changes[5].value("label"), QVariant(QString()));
-    EXPECT_EQ(log.changes[5].value("pausedUntil").toLongLong(), rig.clock.t.addSecs(600).toMSecsSinceEpoch());
+    ASSERT_EQ(log.changes.size(), 4);
+    EXPECT_EQ(log.changes[3].value("enabled"), QVariant(false));
+    EXPECT_EQ(log.changes[3].value("blockingReason"), QVariant(QString()));
+    EXPECT_EQ(log.changes[3].value("icon"), QVariant(QStringLiteral("off")));
+    EXPECT_EQ(log.changes[3].value("pausedUntil").toLongLong(), rig.clock.t.addSecs(600).toMSecsSinceEpoch());
     EXPECT_EQ(property("enabled"), QVariant(false));
 
-    // With the countdown setting off there is no label.
-    rig.engine->activate(at(13, 0));
+    // The panel's countdown is the one label announced as it changes, and goes with its setting.
+    rig.screenLock.locked = false;
+    rig.prefs([](Prefs& p) { p.countdownInMenuBar = true; });
+    rig.engine->activate(rig.clock.t.addSecs(65 * 60));
+    ASSERT_TRUE(test::waitUntil([&] { return property("label") == QVariant(QStringLiteral("1:05:00")); }));
+    const qsizetype before = log.changes.size();
+    rig.tick();
+    ASSERT_TRUE(test::waitUntil([&] { return log.changes.size() > before; }));
+    EXPECT_EQ(log.changes.last().value("label"), QVariant(QStringLiteral("1:04:59")));
     rig.prefs([](Prefs& p) { p.countdownInMenuBar = false; });
     EXPECT_TRUE(test::waitUntil([&] { return property("label") == QVariant(QString()); }));
 }
@@ -340,6 +352,10 @@ TEST_F(ControlTestBase, WithoutARunningInstanceItSaysSo) {
     EXPECT_TRUE(probe.out.contains(QStringLiteral("no está en marcha")));
     EXPECT_TRUE(
         probe.out.contains(QStringLiteral("✗ Inactividad de la sesión: no se puede leer (NullIdleTime)")));
+    EXPECT_TRUE(probe.out.contains(QStringLiteral(
+        "Cambios de actividad: la sesión no los avisa (NullIdleTime); activado, Morvane lee la "
+        "inactividad cada segundo")))
+        << "the polling is stated";
 
     const Outcome help = morvane({"--help"});
     EXPECT_EQ(help.code, cli::kExitOk);

@@ -34,9 +34,12 @@ protected:
         startWatcher();
         itemBus = bus.connect(QStringLiteral("item"));
         panelBus = bus.connect(QStringLiteral("panel"));
-        auto* content = new QLabel(QStringLiteral("contenido"));
-        content->setFixedSize(310, 200);
-        popover.setContent(content);
+        popover.setContentFactory([this] {
+            ++contentsBuilt;
+            auto* content = new QLabel(QStringLiteral("contenido"));
+            content->setFixedSize(310, 200);
+            return content;
+        });
         rig.prefs([](Prefs& p) {
             p.policy = TriggerPolicy::always;
             p.interval = 5;
@@ -118,6 +121,7 @@ protected:
     QDBusConnection panelBus{QString()};
     test::Rig rig;
     Popover popover;
+    int contentsBuilt = 0;
     std::unique_ptr<StatusController> controller;
     QString service;
 };
@@ -163,9 +167,14 @@ TEST_F(StatusItemTest, IconFollowsTheFourStates) {
 
 TEST_F(StatusItemTest, LabelShowsTheCountdownOnlyWhileARunHasAnEnd) {
     EXPECT_EQ(label(), QString());
+    rig.idle.watches = true;
     rig.engine->activate(instant::plusSeconds(rig.engine->now(), 65 * 60));
     settle();
     EXPECT_EQ(label(), QStringLiteral(" 1:05:00"));
+    ASSERT_TRUE(rig.ticker.resting) << "no window open: the engine does not tick every second";
+    rig.clock.advance(1);
+    EXPECT_TRUE(test::waitUntil([&] { return label() == QStringLiteral(" 1:04:59"); }))
+        << "the label keeps its one-second update";
     rig.prefs([](Prefs& p) { p.countdownInMenuBar = false; });
     settle();
     EXPECT_EQ(label(), QString());
@@ -186,10 +195,12 @@ TEST_F(StatusItemTest, ClicksOpenThePopoverAndSwitchTheEngine) {
 
     panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
     ASSERT_TRUE(test::waitUntil([&] { return !popover.isVisible(); }));
+    EXPECT_EQ(popover.content(), nullptr) << "a closed popover holds no widgets";
 
     // Right click: closes an open popover and switches.
     panelCall(kItemInterface, QStringLiteral("Activate"), {400, 30});
     ASSERT_TRUE(test::waitUntil([&] { return popover.isVisible(); }));
+    EXPECT_EQ(contentsBuilt, 2) << "built again on opening";
     panelCall(kItemInterface, QStringLiteral("ContextMenu"), {400, 30});
     EXPECT_TRUE(test::waitUntil([&] { return !popover.isVisible() && rig.engine->enabled(); }));
 

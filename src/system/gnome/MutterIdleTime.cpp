@@ -55,6 +55,12 @@ struct MutterIdleTime::Impl {
     bool idleWatchFresh = false;
     // Watches of ours that fired before the reply naming them arrived.
     QList<uint> earlyFires;
+    std::function<void()> edge;
+
+    void tell() const {
+        if (edge)
+            edge();
+    }
 
     QDBusMessage call(const QString& method) const { return methodCall(kService, kPath, kInterface, method); }
 
@@ -72,11 +78,13 @@ struct MutterIdleTime::Impl {
         state = State::idle;
         lastInput = inputAt;
         armActiveWatch();
+        tell();
     }
 
     void becameActive() {
         state = State::active;
         lastInput = Steady::now();
+        tell();
     }
 
     // The user-active watch fires once and is gone; it is armed again each time the session
@@ -112,6 +120,7 @@ struct MutterIdleTime::Impl {
             } else {
                 state = State::active;
                 lastInput = Steady::now() - idleFor;
+                tell();
             }
             QDBusMessage addIdle = call(QStringLiteral("AddIdleWatch"));
             addIdle << qulonglong(kIdleWatch.count());
@@ -162,6 +171,10 @@ MutterIdleTime::MutterIdleTime(QDBusConnection session, QObject* parent)
 
 MutterIdleTime::~MutterIdleTime() {
     d->removeWatches();
+}
+
+void MutterIdleTime::watch(std::function<void()> edge) {
+    d->edge = std::move(edge);
 }
 
 double MutterIdleTime::idleSeconds() {

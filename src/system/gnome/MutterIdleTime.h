@@ -27,6 +27,9 @@ public:
     bool following() const;
     // The same: before the first answer, or with Mutter gone, idleSeconds() means nothing.
     bool available() override { return following(); }
+    // The two watches above are the edges.
+    bool canWatch() override { return true; }
+    void watch(std::function<void()> edge) override;
 
 private Q_SLOTS:
     void onWatchFired(uint id);

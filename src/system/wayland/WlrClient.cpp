@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace morvane {
 
@@ -41,14 +42,19 @@ struct WlrClient::Globals {
     quint32 idleTimeoutMs = kDefaultIdleTimeoutMs;
     bool idle = false;
     qint64 lastInputMs = 0; // on `clock`
+    std::function<void()> edge;
+    // An edge came while reading events; told once the reading is over, never from inside it.
+    bool edgePending = false;
 
     void markIdle() {
         idle = true;
         lastInputMs = clock.elapsed() - qint64(idleTimeoutMs);
+        edgePending = true;
     }
     void markResumed() {
         idle = false;
         lastInputMs = clock.elapsed();
+        edgePending = true;
     }
 };
 
@@ -127,7 +133,12 @@ std::unique_ptr<WlrClient> WlrClient::connect(const QString& socket, int idleTim
     wl_display_flush(display);
     auto* notifier = new QSocketNotifier(wl_display_get_fd(display), QSocketNotifier::Read);
     client->m_globals->notifier.reset(notifier);
-    QObject::connect(notifier, &QSocketNotifier::activated, client.get(), &WlrClient::pump);
+    QObject::connect(notifier, &QSocketNotifier::activated, client.get(), [self = client.get()] {
+        self->pump();
+        Globals& g = *self->m_globals;
+        if (std::exchange(g.edgePending, false) && g.edge)
+            g.edge();
+    });
     return client;
 }
 
@@ -191,10 +202,16 @@ bool WlrClient::hasIdleProtocol() const {
 
 double WlrClient::idleSeconds() {
     pump();
-    const Globals& g = *m_globals;
+    Globals& g = *m_globals;
+    // The caller learns the new state from the answer.
+    g.edgePending = false;
     if (!hasIdleProtocol() || !alive() || !g.idle)
         return 0;
     return double(std::max<qint64>(0, g.clock.elapsed() - g.lastInputMs)) / 1000.0;
+}
+
+void WlrClient::onIdleEdge(std::function<void()> edge) {
+    m_globals->edge = std::move(edge);
 }
 
 bool WlrClient::canSimulateActivity() const {

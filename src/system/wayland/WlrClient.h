@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 struct org_kde_kwin_fake_input;
@@ -47,6 +48,9 @@ public:
     // Seconds since the seat's last input, to within the one-second idle timeout; 0 when the
     // compositor offers no idle protocol. Reads whatever the compositor sent meanwhile first.
     double idleSeconds();
+    // Calls `edge` after each idle and each resumed event, once the event is taken in (see
+    // idleSeconds()); a later call replaces it.
+    void onIdleEdge(std::function<void()> edge);
     // Counts as user activity on our org_kde_kwin_idle timeout. KWin 5.27 resets every idle
     // timer of the seat on it (its screen dimming and locking included); wlroots only ours.
     void simulateActivity();

@@ -14,6 +14,9 @@ public:
     double idleSeconds() override;
     // The compositor offers an idle protocol and our connection to it holds.
     bool available() override;
+    // The idle protocol's idle and resumed events are the edges.
+    bool canWatch() override;
+    void watch(std::function<void()> edge) override;
 
 private:
     WlrClient& m_client;

@@ -8,9 +8,11 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/scrnsaver.h>
+#include <X11/extensions/sync.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <optional>
 
@@ -20,6 +22,8 @@ namespace {
 
 // The return half of a standard movement follows the outward half after this long.
 constexpr int kReturnDelayMs = 60;
+// The idle time at which the session counts as turned idle, in milliseconds.
+constexpr int kEdgeMs = 1000;
 // No step is longer than the X coordinate space is wide.
 constexpr double kLongestStep = 65535;
 
@@ -64,6 +68,26 @@ void moveTo(Display* display, const PointerAt& at) {
 X11IdleTime::X11IdleTime() {
     int event = 0, error = 0;
     m_hasExtension = m_display && XScreenSaverQueryExtension(m_display.get(), &event, &error);
+    int syncError = 0, major = 0, minor = 0;
+    if (!m_display || !XSyncQueryExtension(m_display.get(), &m_syncEventBase, &syncError) ||
+        !XSyncInitialize(m_display.get(), &major, &minor))
+        return;
+    int count = 0;
+    XSyncSystemCounter* counters = XSyncListSystemCounters(m_display.get(), &count);
+    for (int i = 0; i < count; ++i) {
+        if (std::strcmp(counters[i].name, "IDLETIME") == 0)
+            m_idleCounter = counters[i].counter;
+    }
+    if (counters)
+        XSyncFreeSystemCounterList(counters);
+}
+
+X11IdleTime::~X11IdleTime() {
+    m_notifier.reset();
+    for (const unsigned long alarm : m_alarms) {
+        if (alarm)
+            XSyncDestroyAlarm(m_display.get(), alarm);
+    }
 }
 
 double X11IdleTime::idleSeconds() {
@@ -71,9 +95,62 @@ double X11IdleTime::idleSeconds() {
         return 0;
     Display* display = m_display.get();
     XScreenSaverInfo info{};
-    if (!XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info))
+    const bool answered = XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info);
+    // Xlib queues the events that came before the reply, and the socket has nothing more to say
+    // about them; the idle time just read already tells what they would.
+    drainEvents();
+    if (!answered)
         return 0;
     return double(info.idle) / 1000.0;
+}
+
+void X11IdleTime::watch(std::function<void()> edge) {
+    m_edge = std::move(edge);
+    if (!m_idleCounter || m_notifier)
+        return;
+    Display* display = m_display.get();
+    // Both alarms at one second: the counter climbing past it means no input for a second, and
+    // falling back below it means input after that. Input that keeps coming fires neither.
+    XSyncValue second;
+    XSyncIntToValue(&second, kEdgeMs);
+    XSyncValue zero;
+    XSyncIntToValue(&zero, 0);
+    const XSyncTestType tests[2] = {XSyncPositiveTransition, XSyncNegativeTransition};
+    for (int i = 0; i < 2; ++i) {
+        XSyncAlarmAttributes attributes{};
+        attributes.trigger.counter = m_idleCounter;
+        attributes.trigger.value_type = XSyncAbsolute;
+        attributes.trigger.test_type = tests[i];
+        attributes.trigger.wait_value = second;
+        attributes.delta = zero;
+        attributes.events = True;
+        m_alarms[i] = XSyncCreateAlarm(display,
+                                       XSyncCACounter | XSyncCAValueType | XSyncCATestType | XSyncCAValue |
+                                           XSyncCADelta | XSyncCAEvents,
+                                       &attributes);
+    }
+    XFlush(display);
+    m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+        if (drainEvents() && m_edge)
+            m_edge();
+    });
+}
+
+bool X11IdleTime::drainEvents() {
+    Display* display = m_display.get();
+    if (!display)
+        return false;
+    bool fired = false;
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type != m_syncEventBase + XSyncAlarmNotify)
+            continue;
+        const auto* notify = reinterpret_cast<const XSyncAlarmNotifyEvent*>(&event);
+        fired = fired || notify->alarm == m_alarms[0] || notify->alarm == m_alarms[1];
+    }
+    return fired;
 }
 
 X11Trust::X11Trust() {

@@ -5,6 +5,7 @@
 
 #include "Engine.h"
 #include "FakePorts.h"
+#include "IdleWatchScenario.h"
 #include "LinuxPorts.h"
 #include "MutterIdleTime.h"
 #include "MutterRemoteDesktop.h"
@@ -291,6 +292,13 @@ TEST_F(Mutter, InputAndTrustFollowMutterComingAndGoing) {
     desktop.motion(0, 0);
     EXPECT_TRUE(waitUntil([&] { return mutter->idletimeMs() >= 0 && mutter->idletimeMs() < 1000; }))
         << "the movement reaches the restarted compositor";
+}
+
+TEST_F(Mutter, IdleOnlyMovesAtTheThresholdThroughTheMonitorsWatches) {
+    MutterIdleTime idle(connection);
+    ASSERT_TRUE(waitUntil([&] { return idle.following(); }));
+    MutterRemoteDesktop nudger(connection);
+    test::idleOnlyFollowsTheSourcesWatch(idle, [&] { nudger.motion(1, 0); });
 }
 
 TEST_F(Mutter, EngineInZenKeepsTheCompositorAwakeUntilSwitchedOff) {

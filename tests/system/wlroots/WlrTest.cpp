@@ -2,6 +2,7 @@
 // movements as the compositor's idle protocol sees them from another client, the frontmost
 // window over sway's IPC, and a compositor that goes away.
 #include "FakePorts.h"
+#include "IdleWatchScenario.h"
 #include "LinuxPorts.h"
 #include "SettingsStore.h"
 #include "TestServers.h"
@@ -65,6 +66,15 @@ TEST_F(WlrTest, EveryModeIsInputToTheCompositor) {
         jiggler.perform(mode, 4, true);
         EXPECT_TRUE(test::waitUntil([&] { return idle.idleSeconds() == 0; }, 2000));
     }
+}
+
+TEST_F(WlrTest, IdleOnlyMovesAtTheThresholdThroughExtIdleNotify) {
+    std::unique_ptr<WlrClient> observer = connect();
+    std::unique_ptr<WlrClient> user = connect();
+    ASSERT_TRUE(observer && user);
+    WlrIdleTime idle(*observer);
+    WlrJiggler hand(*user, nullptr);
+    test::idleOnlyFollowsTheSourcesWatch(idle, [&] { hand.perform(JiggleMode::standard, 2, false); });
 }
 
 TEST_F(WlrTest, FrontmostIsSwaysFocusedWindow) {

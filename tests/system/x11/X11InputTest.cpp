@@ -3,6 +3,7 @@
 // movement is checked event by event, ending with a warp of the test's own as a marker: once the
 // marker arrives, everything the jiggler posted before it has arrived too.
 #include "X11Input.h"
+#include "IdleWatchScenario.h"
 #include "TestServers.h"
 
 #include <gtest/gtest.h>
@@ -176,6 +177,16 @@ TEST_F(X11InputTest, DeclaringActivityResetsTheIdleTimeWithoutInput) {
     X11Jiggler(nullptr).declareActivity();
     EXPECT_TRUE(waitUntil([&] { return idle.idleSeconds() < 0.5; }));
     EXPECT_TRUE(events(0).empty());
+}
+
+TEST(X11IdleWatch, IdleOnlyMovesAtTheThresholdThroughTheIdleTimeAlarms) {
+    X11IdleTime idle;
+    test::idleOnlyFollowsTheSourcesWatch(idle, [] {
+        ASSERT_EQ(
+            test::run(QStringLiteral("xdotool"), {QStringLiteral("mousemove_relative"), QStringLiteral("--"),
+                                                  QStringLiteral("1"), QStringLiteral("1")}),
+            0);
+    });
 }
 
 TEST(X11InputNoServer, EveryAnswerIsNegativeAndNothingIsPosted) {
