@@ -18,7 +18,8 @@ const QString kShellPath = QStringLiteral("/org/gnome/Shell");
 const QString kShellExtensions = QStringLiteral("org.gnome.Shell.Extensions");
 const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
 const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString kEnableAction = QStringLiteral("activar");
+// Every client hears every ActionInvoked: the key is Morvane's own.
+const QString kEnableAction = QStringLiteral("morvane-enable-extension");
 
 // GNOME Shell's extension states (GetExtensionInfo's "state").
 enum ShellState { active = 1, inactive = 2, failed = 3, outOfDate = 4, initialized = 6 };
@@ -120,20 +121,23 @@ void ExtensionHint::notify(const QString& text, bool offerToEnable) {
                                                     QStringLiteral("Notify"));
     m << QStringLiteral("Morvane") << uint(0) << QString() << kTitle << text << actions << QVariantMap()
       << int(-1);
+    m_awaitingId = offerToEnable;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(m), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, offerToEnable](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
                 const QDBusPendingReply<uint> reply = *w;
-                if (offerToEnable && !reply.isError())
+                m_awaitingId = false;
+                if (offerToEnable && !reply.isError() && m_notification != kAnswered)
                     m_notification = reply.value();
             });
 }
 
 void ExtensionHint::actionInvoked(uint id, const QString& action) {
-    if (id == 0 || id != m_notification || action != kEnableAction)
+    // The button may be pressed before the daemon's answer with the notification's number arrived.
+    if (action != kEnableAction || m_notification == kAnswered || (id != m_notification && !m_awaitingId))
         return;
-    m_notification = 0;
+    m_notification = kAnswered;
     QDBusMessage enable = QDBusMessage::createMethodCall(kShell, kShellPath, kShellExtensions,
                                                          QStringLiteral("EnableExtension"));
     enable << contract::kExtensionUuid;

@@ -51,7 +51,11 @@ private:
     const SettingsStore& m_store;
     QStringList m_dataDirs;
     bool m_done = false;
-    uint m_notification = 0; // the one offering "Activar", while it may be answered
+    // The notification offering "Activar": its number once the daemon gave it, kAnswered after the
+    // button was pressed.
+    static constexpr uint kAnswered = ~0u;
+    uint m_notification = 0;
+    bool m_awaitingId = false;
 };
 
 } // namespace morvane

@@ -176,7 +176,7 @@ TEST(GnomeShell, TheExtensionIsMorvaneInTheTopBarAndInQuickSettings) {
         "JSON.stringify(Main.messageTray.getSources().flatMap(s => s.notifications.map(n => n.title + ': ' + "
         "(n.bannerBodyText ?? n.body))))");
     EXPECT_TRUE(
-        waitUntil([&] { return js(notifications).contains(QStringLiteral("Extensiones → Morvane")); }, 15000))
+        waitUntil([&] { return js(notifications).contains(QStringLiteral("Extensiones → Morvane")); }, 30000))
         << js(notifications).toStdString();
 
     // 2. Turned on from the notification's "Activar", it loads without error, shows the indicator and
@@ -184,9 +184,10 @@ TEST(GnomeShell, TheExtensionIsMorvaneInTheTopBarAndInQuickSettings) {
     js(QStringLiteral(
         "Main.messageTray.getSources().flatMap(s => s.notifications).flatMap(n => n.actions)"
         ".filter(a => a.label === 'Activar').forEach(a => a.activate ? a.activate() : a.callback())"));
-    EXPECT_TRUE(waitUntil([&] { return shell.extensionInfo().value(QStringLiteral("state")).toInt() == 1; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return shell.extensionInfo().value(QStringLiteral("state")).toInt() == 1; }, 20000));
     EXPECT_EQ(shell.extensionInfo().value(QStringLiteral("error")).toString(), QString());
-    EXPECT_TRUE(waitUntil([&] { return js(kIndicator + QStringLiteral("?.visible")) == "true"; }))
+    EXPECT_TRUE(waitUntil([&] { return js(kIndicator + QStringLiteral("?.visible")) == "true"; }, 15000))
         << js(kIndicator + QStringLiteral("?.visible")).toStdString();
     EXPECT_TRUE(waitUntil([&] {
         return bus.interface()->isServiceRegistered(QStringLiteral("app.morvane.Morvane.Panel")).value();
