@@ -29,8 +29,9 @@ install_missing_packages "${build_packages[@]}" \
     desktop-file-utils appstream lintian dpkg-dev fakeroot
 
 # LXQt's panel alone: the session it recommends would bring its own services onto the test buses.
-# GNOME Shell for the extension's tests, without the desktop it recommends.
-install_missing_packages --no-install-recommends lxqt-panel gnome-shell
+# GNOME Shell for the extension's tests, without the desktop it recommends; on GNOME 43 its notifications
+# come from a gjs service of its own, so gjs too.
+install_missing_packages --no-install-recommends lxqt-panel gnome-shell gjs
 
 jobs=$(nproc)
 fuzz_seconds=${MORVANE_FUZZ_SECONDS:-60}

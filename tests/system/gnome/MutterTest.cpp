@@ -71,14 +71,16 @@ std::optional<QPointF> restingPointer(PointerClient& client, const HeadlessMutte
     QElapsedTimer unchanged;
     unchanged.start();
     std::optional<QPointF> last;
-    const bool rested = waitUntil([&] {
-        client.pump();
-        if (client.position() != last) {
-            last = client.position();
-            unchanged.restart();
-        }
-        return last && unchanged.elapsed() > 300 && mutter.idletimeMs() > 300;
-    });
+    const bool rested = waitUntil(
+        [&] {
+            client.pump();
+            if (client.position() != last) {
+                last = client.position();
+                unchanged.restart();
+            }
+            return last && unchanged.elapsed() > 300 && mutter.idletimeMs() > 300;
+        },
+        15000);
     return rested ? last : std::nullopt;
 }
 
@@ -86,11 +88,25 @@ std::optional<QPointF> restingPointer(PointerClient& client, const HeadlessMutte
 // answers where it rests. The seat gets its pointer with the session's virtual device, and the
 // client asks for it then, so the first position it hears may lag behind; Mutter also
 // accelerates a motion that closely follows another. A motion by (0, 0) after the pointer rests
-// makes Mutter tell the exact place.
+// makes Mutter tell the exact place. On a loaded machine the window may map, or the client may
+// get its pointer, only after that first motion, and Mutter says where the pointer is only when it
+// moves: the motion is repeated until the client has heard it.
 std::optional<QPointF> pointerNear(PointerClient& client, MutterRemoteDesktop& desktop,
                                    const HeadlessMutter& mutter, QPointF target) {
-    desktop.motion(0, 0);
-    if (!restingPointer(client, mutter))
+    QElapsedTimer sinceNudge;
+    const bool heard = waitUntil(
+        [&] {
+            client.pump();
+            if (client.position())
+                return true;
+            if (!sinceNudge.isValid() || sinceNudge.elapsed() > 500) {
+                desktop.motion(0, 0);
+                sinceNudge.start();
+            }
+            return false;
+        },
+        15000);
+    if (!heard || !restingPointer(client, mutter))
         return std::nullopt;
     desktop.motion(-5000, -5000);
     desktop.motion(target.x(), target.y());

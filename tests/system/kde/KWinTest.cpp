@@ -175,7 +175,8 @@ TEST(KWin, InputHotKeyAndActiveWindowOnAPlasmaDesktop) {
     engine.start();
     store.update([](Prefs& p) { p.mode = JiggleMode::standard; });
     engine.setEnabled(true);
-    EXPECT_TRUE(waitUntil([&] { return engine.status() == "Falta permiso de Accesibilidad"; }));
+    EXPECT_TRUE(waitUntil([&] { return engine.status() == "Falta permiso de Accesibilidad"; }, 15000))
+        << engine.status().toStdString();
     EXPECT_FALSE(engine.accessibilityOK());
     ASSERT_TRUE(ports.requestInputPermission());
     EXPECT_TRUE(waitUntil([&] { return enginePorts.trust.trusted(); }));
