@@ -10,6 +10,8 @@
 #include "SettingsStore.h"
 #include "TrayIcon.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QTimer>
 
 #include <algorithm>
@@ -38,7 +40,17 @@ ControlAdaptor::ControlAdaptor(AppService& service, QDBusConnection bus, Engine&
     m_labelTimer = new QTimer(this);
     m_labelTimer->setInterval(1000);
     connect(m_labelTimer, &QTimer::timeout, this, &ControlAdaptor::announceChanges);
-    if (!m_published.label.isEmpty())
+    m_panel = new QDBusServiceWatcher(
+        contract::kPanelName, m_bus,
+        QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this);
+    const auto follow = [this](bool owned) {
+        m_panelOwned = owned;
+        announceChanges();
+    };
+    connect(m_panel, &QDBusServiceWatcher::serviceRegistered, this, [follow] { follow(true); });
+    connect(m_panel, &QDBusServiceWatcher::serviceUnregistered, this, [follow] { follow(false); });
+    m_panelOwned = m_bus.interface() && m_bus.interface()->isServiceRegistered(contract::kPanelName).value();
+    if (m_panelOwned && !m_published.label.isEmpty())
         m_labelTimer->start();
 }
 
@@ -167,13 +179,13 @@ QString ControlAdaptor::Diagnose(const QDBusMessage& call) {
 
 ControlAdaptor::Published ControlAdaptor::published() const {
     // The status line's form, not its countdown: a script reading `status` gets the present one.
-    return {enabled(),        m_engine.statusForm(), stopAt(),       pausedUntil(), startAt(),
-            blockingReason(), verified(),            lastVerified(), icon(),        label()};
+    return {enabled(),  m_engine.statusForm(), stopAt(), pausedUntil(), startAt(), blockingReason(),
+            verified(), lastVerified(),        icon(),   label()};
 }
 
 void ControlAdaptor::announceChanges() {
     const Published now = published();
-    if (now.label.isEmpty())
+    if (now.label.isEmpty() || !m_panelOwned)
         m_labelTimer->stop();
     else if (!m_labelTimer->isActive())
         m_labelTimer->start();

@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QStringList>
 
+class QDBusServiceWatcher;
 class QTimer;
 
 namespace morvane {
@@ -113,8 +114,11 @@ private:
     const Clock& m_clock;
     AppActions m_actions;
     Published m_published;
-    // Runs while a countdown is published, so that the label is announced each second.
+    // Runs while a countdown is published and the GNOME Shell extension shows it (it owns the panel
+    // name), so that the label is announced each second; nothing else draws it from the bus.
     QTimer* m_labelTimer = nullptr;
+    QDBusServiceWatcher* m_panel = nullptr;
+    bool m_panelOwned = false;
 };
 
 } // namespace morvane

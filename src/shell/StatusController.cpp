@@ -152,6 +152,8 @@ void StatusController::chooseHost() {
     if (changed && next == Host::statusNotifier)
         m_sni->start();
     m_host = next;
+    m_title = title();
+    followLabel(m_title);
     showInHost();
     if (changed) {
         static const char* const names[] = {"none", "StatusNotifierItem", "XEmbed tray icon",
@@ -202,7 +204,9 @@ QString StatusController::title() const {
 }
 
 void StatusController::followLabel(const QString& title) {
-    if (title.isEmpty())
+    // In GNOME's top bar the extension counts down from the bus; with no tray, nothing shows it.
+    const bool shown = m_host == Host::statusNotifier || m_host == Host::xembed;
+    if (title.isEmpty() || !shown)
         m_labelTicks.stop();
     else if (!m_labelTicks.isActive())
         m_labelTicks.start();

@@ -76,7 +76,7 @@ private:
     // The countdown to the timer's end at `now` (" 1:05:00"), or nothing.
     QString countdown(const Instant& now) const;
     QString title() const;
-    // Runs the label's one-second update while the label shows a countdown (`title` not empty):
+    // Runs the label's one-second update while a tray item shows a countdown (`title` not empty):
     // the engine does not tick every second while no window is open.
     void followLabel(const QString& title);
     // The tooltip's first words: "Apagado", "Activo" or the reason movement is held.
