@@ -10,8 +10,6 @@
 #include "SettingsStore.h"
 #include "TrayIcon.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusServiceWatcher>
 #include <QTimer>
 
 #include <algorithm>
@@ -40,18 +38,11 @@ ControlAdaptor::ControlAdaptor(AppService& service, QDBusConnection bus, Engine&
     m_labelTimer = new QTimer(this);
     m_labelTimer->setInterval(1000);
     connect(m_labelTimer, &QTimer::timeout, this, &ControlAdaptor::announceChanges);
-    m_panel = new QDBusServiceWatcher(
-        contract::kPanelName, m_bus,
-        QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this);
-    const auto follow = [this](bool owned) {
-        m_panelOwned = owned;
-        announceChanges();
-    };
-    connect(m_panel, &QDBusServiceWatcher::serviceRegistered, this, [follow] { follow(true); });
-    connect(m_panel, &QDBusServiceWatcher::serviceUnregistered, this, [follow] { follow(false); });
-    m_panelOwned = m_bus.interface() && m_bus.interface()->isServiceRegistered(contract::kPanelName).value();
-    if (m_panelOwned && !m_published.label.isEmpty())
-        m_labelTimer->start();
+}
+
+void ControlAdaptor::setPanelShown(bool shown) {
+    m_panelShown = shown;
+    announceChanges();
 }
 
 bool ControlAdaptor::enabled() const {
@@ -185,7 +176,7 @@ ControlAdaptor::Published ControlAdaptor::published() const {
 
 void ControlAdaptor::announceChanges() {
     const Published now = published();
-    if (now.label.isEmpty() || !m_panelOwned)
+    if (now.label.isEmpty() || !m_panelShown)
         m_labelTimer->stop();
     else if (!m_labelTimer->isActive())
         m_labelTimer->start();

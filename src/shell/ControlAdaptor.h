@@ -8,7 +8,6 @@
 #include <QDBusMessage>
 #include <QStringList>
 
-class QDBusServiceWatcher;
 class QTimer;
 
 namespace morvane {
@@ -45,6 +44,8 @@ public:
 
     // The shell's actions (settings window, quit, closing the popover), known once it is built.
     void setActions(AppActions actions) { m_actions = std::move(actions); }
+    // Whether Morvane's GNOME Shell extension shows the panel's countdown (it owns the panel name).
+    void setPanelShown(bool shown);
 
     bool enabled() const;
     QString status() const;
@@ -114,11 +115,10 @@ private:
     const Clock& m_clock;
     AppActions m_actions;
     Published m_published;
-    // Runs while a countdown is published and the GNOME Shell extension shows it (it owns the panel
-    // name), so that the label is announced each second; nothing else draws it from the bus.
+    // Runs while a countdown is published and the GNOME Shell extension shows it, so that the label
+    // is announced each second; nothing else draws it from the bus.
     QTimer* m_labelTimer = nullptr;
-    QDBusServiceWatcher* m_panel = nullptr;
-    bool m_panelOwned = false;
+    bool m_panelShown = false;
 };
 
 } // namespace morvane

@@ -191,6 +191,13 @@ int runApplication(const QStringList& arguments) {
                                   [] { QCoreApplication::quit(); }},
         QDBusConnection::sessionBus());
     shell.status->setup();
+    // The status item knows when the GNOME Shell extension is Morvane's panel; the bus's label
+    // counts down each second only then.
+    const auto followPanel = [control] {
+        control->setPanelShown(shell.status->host() == StatusController::Host::gnomeShell);
+    };
+    QObject::connect(shell.status.get(), &StatusController::hostChanged, control, followPanel);
+    followPanel();
     // The first content is built once the tray item is on its way to the panel: built on the first
     // click, it would load the font configuration then and the popover would come a few hundred
     // milliseconds late. Later ones are built on opening (a few milliseconds).
